@@ -1,0 +1,66 @@
+#pragma once
+// TDirScanner walks one directory subtree into the size tree below one directory node.
+//
+// Threading: Scan runs on one scan thread. Stop, GetCurrentPath, Busy and ElapsedSeconds
+// may be called from any thread. CurrentPath is guarded by PathLock; Stopped, Busy and
+// ElapsedSeconds are atomics. The nodes are shared with the GUI thread as described in
+// tree/TreeTypes.h.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace qv {
+
+class TDirNode;
+
+class TDirScanner {
+public:
+    // The scanner fills RootNode, which it does not own.
+    explicit TDirScanner(TDirNode& RootNode);
+    ~TDirScanner();
+    TDirScanner(const TDirScanner&) = delete;
+    TDirScanner& operator=(const TDirScanner&) = delete;
+
+    // Walks Path into RootNode, grouping files smaller than GroupFileSize (0: no grouping).
+    // Returns when the subtree is done or a stop was seen. Symbolic links inside the tree
+    // are never followed (Path itself may be one), and the walk stays on the file system
+    // Path lies on unless CrossFileSystems is set; kernel pseudo file systems are never
+    // entered. A Path that cannot be opened leaves its errno in RootNode's ScanError.
+    // Exceptions (out of memory) pass to the caller after the open directories were closed.
+    void Scan(const std::string& Path, std::int64_t GroupFileSize);
+    // Asks the running scan to end soon; a stop that arrives before Scan starts ends that
+    // scan at once. Returns immediately.
+    void Stop() noexcept { Stopped.store(true, std::memory_order_relaxed); }
+    // The directory most recently entered; empty before the first subdirectory.
+    [[nodiscard]] std::string GetCurrentPath() const;
+    [[nodiscard]] bool Busy() const noexcept { return IsBusy.load(std::memory_order_acquire); }
+    // Duration of the last Scan in seconds; 0 before the first.
+    [[nodiscard]] double ElapsedSeconds() const noexcept {
+        return Elapsed.load(std::memory_order_relaxed);
+    }
+    [[nodiscard]] TDirNode& RootNode() const noexcept { return Root; }
+    // Whether mount points of other listed file systems are entered (default false).
+    void SetCrossFileSystems(bool Value) noexcept { CrossFileSystems = Value; }
+    // Number of directory levels below the root currently open (scan thread only).
+    [[nodiscard]] int Depth() const noexcept { return CurrentDepth; }
+
+private:
+    class TWalk;
+    friend class TWalk;
+    void SetCurrentPath(const std::string& Path);
+
+    TDirNode& Root;
+    mutable std::mutex PathLock;
+    std::string CurrentPath;
+    std::int64_t GroupFileSize = 0;
+    int CurrentDepth = 0;
+    bool CrossFileSystems = false;
+    std::atomic<bool> IsBusy{false};
+    std::atomic<bool> Stopped{false};
+    std::atomic<double> Elapsed{0.0};
+};
+
+} // namespace qv

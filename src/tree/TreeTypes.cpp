@@ -1,0 +1,496 @@
+#include "tree/TreeTypes.h"
+
+#include "platform/Drives.h"
+#include "support/Translate.h"
+
+#include <memory>
+
+namespace qv {
+
+namespace {
+
+// The text after the last "/", ignoring trailing ones; "/" itself stays "/".
+std::string_view LastComponent(std::string_view Path) {
+    while (Path.size() > 1 && Path.back() == '/')
+        Path.remove_suffix(1);
+    if (Path == "/")
+        return Path;
+    const std::size_t slash = Path.rfind('/');
+    return slash == std::string_view::npos ? Path : Path.substr(slash + 1);
+}
+
+// True when Prefix is Path or one of its ancestors, compared by whole components.
+bool IsPathPrefix(std::string_view Prefix, std::string_view Path) {
+    if (!Path.starts_with(Prefix))
+        return false;
+    return Path.size() == Prefix.size() || (!Prefix.empty() && Prefix.back() == '/') ||
+           Path[Prefix.size()] == '/';
+}
+
+std::string FormatClassError(const char* ClassName) {
+    std::string text = Tr("The root element has an invalid type: %s");
+    const std::size_t at = text.find("%s");
+    if (at == std::string::npos)
+        return text + ' ' + ClassName;
+    return text.replace(at, 2, ClassName);
+}
+
+} // namespace
+
+std::string JoinPath(std::string_view Dir, std::string_view Name) {
+    std::string path;
+    path.reserve(Dir.size() + 1 + Name.size());
+    path.append(Dir);
+    if (!Dir.empty() && Dir.back() != '/')
+        path += '/';
+    path.append(Name);
+    return path;
+}
+
+// --- TFileSystemNode ---------------------------------------------------------------------
+
+void TFileSystemNode::SetPath(std::string_view Path) {
+    const std::string_view name = LastComponent(Path);
+    // Writing the same text again is what a re-scan does; skipping it keeps the name stable
+    // for the GUI thread, which may be reading it.
+    if (name != Name())
+        SetName(name);
+}
+
+void TFileSystemNode::Clear() {
+    NodeName.Assign({});
+    SetSize(0);
+    SetAttributes(0);
+    SetScanError(0);
+    SetImageIndex(-1);
+}
+
+void TFileSystemNode::SetScanError(int Value) noexcept {
+    if (Value < INT16_MIN || Value > INT16_MAX)
+        Value = 1;
+    Error.store(std::int16_t(Value), std::memory_order_relaxed);
+}
+
+std::string TFileSystemNode::GetFullPath() const {
+    // Collected first and joined once: a tree can be thousands of levels deep.
+    std::vector<std::string_view> names{Name()};
+    for (const TGroupNode* p = Parent(); p && p->Kind != nkFixedDrives; p = p->Parent())
+        if (p->Kind != nkFileGroup)
+            names.push_back(p->Name());
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (it != names.rbegin() && !path.empty() && path.back() != '/')
+            path += '/';
+        path.append(*it);
+    }
+    return path;
+}
+
+TRootNode& TFileSystemNode::GetRoot() const {
+    const TFileSystemNode* top = this;
+    while (top->Parent())
+        top = top->Parent();
+    if (top->Kind != nkRootDir && top->Kind != nkFixedDrives)
+        throw ENodeError(FormatClassError(top->ClassName()));
+    return const_cast<TRootNode&>(static_cast<const TRootNode&>(*top));
+}
+
+TFileSystemNode*
+TFileSystemNode::FindNextSibling(const std::function<bool(const TFileSystemNode&)>& Matches) const {
+    const TGroupNode* parent = Parent();
+    if (!parent)
+        return nullptr;
+    TChildrenLock guard(*parent);
+    const auto items = guard.Children().Items();
+    bool seen = false;
+    for (TFileSystemNode* node : items) {
+        if (seen && Matches(*node))
+            return node;
+        if (node == this)
+            seen = true;
+    }
+    return nullptr;
+}
+
+void TFileSystemNode::Delete() {
+    TGroupNode* parent = Parent();
+    if (!parent)
+        return;
+    parent->RemoveChild(this); // frees this object: touch no member from here on
+    parent->UpdateTotalsUpward();
+}
+
+// --- TGroupNode --------------------------------------------------------------------------
+
+TGroupNode::~TGroupNode() {
+    Lock.lock();
+    Children.Clear();
+    Lock.unlock();
+}
+
+std::int32_t TGroupNode::GetFileCount() const {
+    return IsScanning() ? ComputeFileCount() : LoadRelaxed(FileCount);
+}
+
+std::int64_t TGroupNode::GetSize() const {
+    return IsScanning() || IsIncomplete() ? ComputeSize() : StoredSize();
+}
+
+void TGroupNode::Clear() {
+    TFileSystemNode::Clear();
+    {
+        TChildrenLock guard(*this);
+        guard.Children().Clear();
+    }
+    FileCount.store(0, std::memory_order_relaxed);
+    ResetFilesSize();
+}
+
+bool TGroupNode::SkipsInTotals(const TFileSystemNode& Child) const noexcept {
+    // While a directory's files are not child nodes, its own-file totals already hold the
+    // bytes and count of its small files; its "Grouped Files" child holds a second copy.
+    return Child.IsFileGroup() && !IsFilesLoaded();
+}
+
+std::int64_t TGroupNode::ComputeSize() const {
+    std::int64_t size = IsFilesLoaded() ? 0 : GetFilesSize();
+    if (HasChildren())
+        if (TMemNodeList* list = TryLockChildren()) {
+            for (const TFileSystemNode* child : list->Items())
+                if (!SkipsInTotals(*child))
+                    size += child->GetSize();
+            UnlockChildren();
+        }
+    return size;
+}
+
+std::int32_t TGroupNode::ComputeFileCount() const {
+    std::int32_t count = IsFilesLoaded() ? 0 : GetFilesCount();
+    if (HasChildren())
+        if (TMemNodeList* list = TryLockChildren()) {
+            for (const TFileSystemNode* child : list->Items())
+                if (!SkipsInTotals(*child))
+                    count += child->GetFileCount();
+            UnlockChildren();
+        }
+    return count;
+}
+
+void TGroupNode::UpdateTotals() {
+    if (IsScanning())
+        return;
+    // Unlike the live getters this waits for the lock: a skipped child would be stored.
+    std::int64_t size = IsFilesLoaded() ? 0 : GetFilesSize();
+    std::int32_t count = IsFilesLoaded() ? 0 : GetFilesCount();
+    {
+        TChildrenLock guard(*this);
+        for (const TFileSystemNode* child : guard.Children().Items())
+            if (!SkipsInTotals(*child)) {
+                size += child->GetSize();
+                count += child->GetFileCount();
+            }
+    }
+    SetSize(size);
+    FileCount.store(count, std::memory_order_relaxed);
+}
+
+void TGroupNode::UpdateTotalsUpward() {
+    for (TGroupNode* node = this; node; node = node->Parent())
+        node->UpdateTotals();
+}
+
+int TGroupNode::AddChild(TFileSystemNode* Node) {
+    std::unique_ptr<TFileSystemNode> owned(Node);
+    Node->ParentNode = this;
+    TChildrenLock guard(*this);
+    const int index = Children.Add(Node);
+    owned.release();
+    return index;
+}
+
+TDirNode* TGroupNode::AddDirectory(std::string_view Name, std::uint16_t Attributes) {
+    auto dir = std::make_unique<TDirNode>();
+    dir->SetName(Name);
+    dir->SetAttributes(Attributes);
+    TDirNode* result = dir.get();
+    AddChild(dir.release());
+    return result;
+}
+
+void TGroupNode::RemoveChild(TFileSystemNode* Node) {
+    std::unique_ptr<TFileSystemNode> removed;
+    {
+        TChildrenLock guard(*this);
+        const int index = Children.IndexOf(Node);
+        if (index < 0)
+            return;
+        if (Node->IsFileGroup() && NodeKind() != nkFileGroup) {
+            auto* dir = static_cast<TDirNode*>(this);
+            if (dir->FileGroup() == Node)
+                dir->Group.store(nullptr, std::memory_order_relaxed);
+        }
+        removed.reset(Children.Extract(index));
+    }
+    // The subtree is freed outside the lock, so live readers are not held up by it.
+}
+
+int TGroupNode::ChildCount() const {
+    TChildrenLock guard(*this);
+    return guard.Children().Count();
+}
+
+TMemNodeList& TGroupNode::LockChildren() const {
+    Lock.lock();
+    return const_cast<TMemNodeList&>(Children);
+}
+
+TMemNodeList* TGroupNode::TryLockChildren() const {
+    if (!Lock.try_lock())
+        return nullptr;
+    return const_cast<TMemNodeList*>(&Children);
+}
+
+TFileSystemNode* TGroupNode::FindNodeByPath(std::string_view Path) const {
+    // Iterative, holding the locks from this node down (parent before child), so that any
+    // depth works and no list changes under the search.
+    std::vector<const TGroupNode*> held;
+    struct TRelease {
+        std::vector<const TGroupNode*>& Held;
+        ~TRelease() {
+            for (const TGroupNode* n : Held)
+                n->UnlockChildren();
+        }
+    } release{held};
+
+    // The path a child's name is joined to: "Local Drives" has none (its children are whole
+    // paths), a "Grouped Files" node lends its directory's.
+    std::string base;
+    if (NodeKind() == nkFileGroup)
+        base = Parent() ? Parent()->GetFullPath() : std::string();
+    else if (NodeKind() != nkFixedDrives)
+        base = GetFullPath();
+
+    const TGroupNode* node = this;
+    for (;;) {
+        node->LockChildren();
+        held.push_back(node);
+        const TGroupNode* next = nullptr;
+        std::string nextBase;
+        for (TFileSystemNode* child : node->Children.Items()) {
+            std::string full = base.empty() && node->NodeKind() == nkFixedDrives
+                                   ? std::string(child->Name())
+                                   : JoinPath(base, child->Name());
+            if (!IsPathPrefix(full, Path))
+                continue;
+            if (full.size() == Path.size())
+                return child;
+            if (!child->IsGroupNode())
+                return nullptr;
+            next = static_cast<const TGroupNode*>(child);
+            // A "Grouped Files" node's children are joined to its directory's path.
+            nextBase = child->IsFileGroup() ? base : std::move(full);
+            break;
+        }
+        if (!next)
+            return nullptr;
+        node = next;
+        base = std::move(nextBase);
+    }
+}
+
+std::int32_t TGroupNode::LoadFiles() {
+    if (IsFilesLoaded())
+        return -1;
+    (void)GetRoot(); // the filters need it: fail before listing, not on the first file
+    bool listed = false;
+    const std::int32_t added = ListChildrenFiles(
+        GetFullPath(), *this, [this](std::int64_t s) { return AcceptsFile(s); }, listed);
+    if (listed)
+        SetFlag(nfFilesLoaded, true);
+    return added;
+}
+
+// --- TDirNode ----------------------------------------------------------------------------
+
+TDirNode::~TDirNode() { Group.store(nullptr, std::memory_order_relaxed); }
+
+void TDirNode::Clear() {
+    Group.store(nullptr, std::memory_order_relaxed);
+    TGroupNode::Clear();
+    // Expanded belongs to the view and survives a re-scan.
+    ResetFlags(nfExpanded, nfEmpty);
+}
+
+void TDirNode::ClearForRescan() {
+    Group.store(nullptr, std::memory_order_relaxed);
+    {
+        TChildrenLock guard(*this);
+        guard.Children().Clear();
+    }
+    SetSize(0);
+    SetScanError(0);
+    SetFileCount(0);
+    ResetFilesSize();
+    ResetFlags(nfExpanded, nfEmpty);
+}
+
+bool TDirNode::AcceptsFile(std::int64_t FileSize) const {
+    return IsUngrouped() || FileSize >= GetRoot().GroupFileSize();
+}
+
+void TDirNode::SetScanning(bool Value) {
+    TGroupNode::SetScanning(Value);
+    if (Value)
+        return;
+    TFileGroupNode* group = FileGroup();
+    // A group of one file is no group. Once the user has opened the group or the directory,
+    // its rows show the grouped split: leave it as it is then.
+    if (group && group->StoredFileCount() == 1 && !group->IsFilesLoaded() && !IsFilesLoaded()) {
+        // Ungrouped first: a listing that runs meanwhile then includes the small file.
+        SetFlag(nfUngrouped, true);
+        RemoveChild(group);
+    }
+}
+
+TFileGroupNode* TDirNode::GetFileGroup() {
+    if (TFileGroupNode* group = FileGroup())
+        return group;
+    auto group = std::make_unique<TFileGroupNode>();
+    TFileGroupNode* result = group.get();
+    AddChild(group.release());
+    Group.store(result, std::memory_order_relaxed);
+    return result;
+}
+
+// --- TRootDirNode ------------------------------------------------------------------------
+
+void TRootDirNode::SetPath(std::string_view Path) {
+    if (Path != Name())
+        SetName(Path);
+    const TVolumeInfo info = GetVolumeInfo(std::string(Name()));
+    if (!info.VolumeName.empty()) {
+        std::lock_guard guard(VolumeLock);
+        VolumeLabel = info.VolumeName;
+    }
+    UpdateFreeSpace();
+}
+
+void TRootDirNode::Clear() {
+    TDirNode::Clear();
+    {
+        std::lock_guard guard(VolumeLock);
+        VolumeLabel.clear();
+    }
+    CachedNodeType.store(0, std::memory_order_relaxed);
+}
+
+TNodeType TRootDirNode::GetNodeType() const {
+    std::uint8_t type = CachedNodeType.load(std::memory_order_relaxed);
+    if (type == 0) {
+        type = IsDriveMountPoint(std::string(Name())) ? ntDrive : ntDirectory;
+        CachedNodeType.store(type, std::memory_order_relaxed);
+    }
+    return TNodeType(type);
+}
+
+std::string TRootDirNode::GetDisplayName() const {
+    std::string label = VolumeName();
+    if (label.empty())
+        return std::string(Name());
+    return label + " (" + std::string(Name()) + ")";
+}
+
+void TRootDirNode::UpdateTotals() {
+    TGroupNode::UpdateTotals();
+    UpdateFreeSpace();
+}
+
+void TRootDirNode::UpdateFreeSpace() {
+    if (Name().empty())
+        return;
+    std::int64_t free = 0;
+    if (GetDiskFreeSpace(std::string(Name()), free))
+        Free.store(free, std::memory_order_relaxed);
+}
+
+std::string TRootDirNode::VolumeName() const {
+    std::lock_guard guard(VolumeLock);
+    return VolumeLabel;
+}
+
+// --- TFixedDrivesNode --------------------------------------------------------------------
+
+TFixedDrivesNode::TFixedDrivesNode() : TRootNode(nkFixedDrives) { LoadFiles(); }
+
+TFixedDrivesNode::TFixedDrivesNode(const std::vector<std::string>& DriveRoots)
+    : TRootNode(nkFixedDrives) {
+    AddDrives(DriveRoots);
+}
+
+std::string TFixedDrivesNode::GetDisplayName() const { return Tr("Local Drives"); }
+
+std::int32_t TFixedDrivesNode::LoadFiles() {
+    if (IsFilesLoaded())
+        return -1;
+    std::vector<std::string> roots;
+    GetDriveList({dtFixed}, roots);
+    return AddDrives(roots);
+}
+
+std::int32_t TFixedDrivesNode::AddDrives(const std::vector<std::string>& DriveRoots) {
+    for (const std::string& root : DriveRoots) {
+        auto drive = std::make_unique<TRootDirNode>();
+        drive->SetName(root); // no SetPath: the volume is queried when the drive is scanned
+        AddChild(drive.release());
+    }
+    SetFlag(nfFilesLoaded, true);
+    return std::int32_t(DriveRoots.size());
+}
+
+// --- TFileGroupNode ----------------------------------------------------------------------
+
+TFileGroupNode::TFileGroupNode() : TGroupNode(nkFileGroup) {
+    NodeName.AssignShared(Tr("Grouped Files"));
+}
+
+void TFileGroupNode::AddSize(std::int64_t Value) {
+    if (!IsFilesLoaded())
+        TGroupNode::AddSize(Value);
+}
+
+bool TFileGroupNode::IsScanning() const {
+    if (IsFilesLoaded() || !Parent())
+        return false;
+    return Parent()->IsScanning();
+}
+
+bool TFileGroupNode::AcceptsFile(std::int64_t FileSize) const {
+    return FileSize < GetRoot().GroupFileSize();
+}
+
+void TFileGroupNode::AddFileCount(std::int32_t Value) {
+    if (!IsFilesLoaded())
+        TGroupNode::AddFileCount(Value);
+}
+
+void TFileGroupNode::AddFilesSize(std::int64_t Value) {
+    if (!IsFilesLoaded())
+        TGroupNode::AddFilesSize(Value);
+}
+
+std::int32_t TFileGroupNode::LoadFiles() {
+    if (IsFilesLoaded())
+        return -1;
+    (void)GetRoot();
+    const std::string dir = Parent() ? Parent()->GetFullPath() : std::string();
+    bool listed = false;
+    const std::int32_t added = ListChildrenFiles(
+        dir, *this, [this](std::int64_t s) { return AcceptsFile(s); }, listed);
+    if (listed) {
+        SetFlag(nfFilesLoaded, true);
+        UpdateTotals();
+    }
+    return added;
+}
+
+} // namespace qv

@@ -1,0 +1,437 @@
+#pragma once
+// The size tree: directories, files and "Grouped Files" nodes with their sizes and counts.
+//
+// Threading rule (read this before touching a node from a second thread):
+// - A scan thread fills one subtree. It alone writes the sizes, counts, flags (except
+//   Expanded) and ScanError of the directories in that subtree, and it appends children
+//   under the parent's Lock.
+// - The GUI thread reads every field at any time, sets and clears Expanded at any time,
+//   loads files (LoadFiles, which appends under Lock), and writes sizes and counts only of
+//   nodes no scan thread works in (UpdateTotals, Delete, Clear before a re-scan).
+// - All numeric fields and flags are relaxed atomics, so readers never see a torn value.
+//   Name and Parent are written before a node is appended to a list and never again while
+//   another thread can reach the node (only a root's name changes, and only before its
+//   scan starts or when the same text is written again).
+// - Lock guards only the membership of Children. Locks are taken parent before child.
+//   The GUI's live totals use TryLockChildren and never wait for a scan thread.
+// - Nodes are freed only by RemoveChild (Delete, and the scan thread dissolving a group that
+//   nobody has opened), by Clear of an ancestor, or with the whole tree. Directory nodes are
+//   never freed while a scan thread works in their subtree.
+
+#include "tree/MemNodeList.h"
+#include "tree/NodeLock.h"
+#include "tree/NodeName.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+enum TNodeType : std::uint8_t {
+    ntFixedDrives = 1,
+    ntDrive = 2,
+    ntFile = 3,
+    ntDirectory = 4,
+    ntFileGroup = 5,
+};
+
+// Bits of TGroupNode::Flags.
+enum TNodeFlag : std::uint8_t {
+    nfExpanded = 1,
+    nfFilesLoaded = 2,
+    nfIncomplete = 4,
+    nfScanning = 8,
+    nfEmpty = 16,
+    nfUngrouped = 32,
+    // The directory is the mount point of another file system: listed, not entered.
+    nfOtherFileSystem = 64,
+};
+
+// Attribute bits of a node (the low word of the attribute set the listing reports).
+enum TFileAttribute : std::uint16_t {
+    faReadOnly = 0x1,
+    faHidden = 0x2,
+    faSystem = 0x4,
+    faDirectory = 0x10,
+    faArchive = 0x20,
+    faReparsePoint = 0x400,
+    faCompressed = 0x800,
+};
+
+// Raised by GetRoot (and so by LoadFiles) on a tree whose top node is not a TRootNode.
+class ENodeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TGroupNode;
+class TRootNode;
+
+class TFileSystemNode {
+public:
+    TFileSystemNode(const TFileSystemNode&) = delete;
+    TFileSystemNode& operator=(const TFileSystemNode&) = delete;
+    virtual ~TFileSystemNode() = default;
+
+    // --- virtual operations -------------------------------------------------------------
+    // Number of files in the subtree (1 for a file).
+    [[nodiscard]] virtual std::int32_t GetFileCount() const = 0;
+    virtual void SetFileCount(std::int32_t Value) = 0;
+    // Name := the last component of Path (a trailing "/" is ignored); a root keeps the path.
+    virtual void SetPath(std::string_view Path);
+    // Resets name, size, attributes and error; group nodes also free their children.
+    virtual void Clear();
+    [[nodiscard]] virtual TNodeType GetNodeType() const { return ntFile; }
+    // The text the view shows for the node.
+    [[nodiscard]] virtual std::string GetDisplayName() const { return std::string(Name()); }
+    // Bytes in the subtree: stored, or computed live while a directory is being scanned.
+    [[nodiscard]] virtual std::int64_t GetSize() const { return LoadRelaxed(Size); }
+    virtual void AddSize(std::int64_t Value) { AddRelaxed(Size, Value); }
+    // The class name, for messages.
+    [[nodiscard]] virtual const char* ClassName() const = 0;
+
+    // --- non-virtual operations ---------------------------------------------------------
+    // The file system path of the node: the names from the top down joined by "/", leaving
+    // out "Grouped Files" nodes and stopping below a TFixedDrivesNode.
+    [[nodiscard]] std::string GetFullPath() const;
+    // The top node of the tree; throws ENodeError when it is not a TRootNode.
+    [[nodiscard]] TRootNode& GetRoot() const;
+    // The first node after this one in the parent's list for which Matches is true; nullptr
+    // when there is none, no parent, or this node is not in the list. Takes the parent's lock.
+    [[nodiscard]] TFileSystemNode*
+    FindNextSibling(const std::function<bool(const TFileSystemNode&)>& Matches) const;
+    template <class T> [[nodiscard]] T* FindNextSibling() const {
+        return static_cast<T*>(FindNextSibling(
+            [](const TFileSystemNode& n) { return dynamic_cast<const T*>(&n) != nullptr; }));
+    }
+    // Removes this node from its parent, frees it, and updates the totals of the former
+    // ancestors. A top node is left alone. The object must not be used after the call.
+    void Delete();
+
+    [[nodiscard]] TGroupNode* Parent() const noexcept { return ParentNode; }
+    [[nodiscard]] std::string_view Name() const noexcept { return NodeName.View(); }
+    [[nodiscard]] const char* NameCStr() const noexcept { return NodeName.CStr(); }
+    void SetName(std::string_view Value) { NodeName.Assign(Value); }
+    // The stored size, as the scan left it (GetSize is what a reader normally wants).
+    [[nodiscard]] std::int64_t StoredSize() const noexcept { return LoadRelaxed(Size); }
+    void SetSize(std::int64_t Value) noexcept { Size.store(Value, std::memory_order_relaxed); }
+    [[nodiscard]] std::uint16_t Attributes() const noexcept { return LoadRelaxed(Attrs); }
+    void SetAttributes(std::uint16_t Value) noexcept {
+        Attrs.store(Value, std::memory_order_relaxed);
+    }
+    // 0, or the errno of opening the directory's listing; values beyond 16 bits become 1.
+    [[nodiscard]] std::int16_t ScanError() const noexcept { return LoadRelaxed(Error); }
+    void SetScanError(int Value) noexcept;
+    // Cached icon index of the view; -1 until looked up.
+    [[nodiscard]] std::int16_t ImageIndex() const noexcept { return LoadRelaxed(Image); }
+    void SetImageIndex(std::int16_t Value) noexcept {
+        Image.store(Value, std::memory_order_relaxed);
+    }
+    [[nodiscard]] bool IsHidden() const noexcept { return Attributes() & faHidden; }
+    [[nodiscard]] bool IsSystem() const noexcept { return Attributes() & faSystem; }
+    [[nodiscard]] bool IsCompressed() const noexcept { return Attributes() & faCompressed; }
+    // True for TGroupNode and its descendants, without a dynamic_cast.
+    [[nodiscard]] bool IsGroupNode() const noexcept { return Kind != nkFile; }
+    [[nodiscard]] bool IsFileGroup() const noexcept { return Kind == nkFileGroup; }
+
+protected:
+    // Cheap type tag, so that hot paths (live totals, paths) need no virtual call.
+    enum TNodeKind : std::uint8_t { nkFile, nkDirectory, nkFileGroup, nkRootDir, nkFixedDrives };
+    explicit TFileSystemNode(TNodeKind Kind) noexcept : Kind(Kind) {}
+
+    template <class T> static T LoadRelaxed(const std::atomic<T>& a) noexcept {
+        return a.load(std::memory_order_relaxed);
+    }
+    // Single-writer add: each counter has one writing thread at a time, so a plain load and
+    // store is enough and avoids a locked instruction per file in the scan.
+    template <class T> static void AddRelaxed(std::atomic<T>& a, T v) noexcept {
+        a.store(a.load(std::memory_order_relaxed) + v, std::memory_order_relaxed);
+    }
+
+    TNodeKind NodeKind() const noexcept { return Kind; }
+
+private:
+    friend class TGroupNode;
+    friend class TFileGroupNode;
+    friend std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
+                                          const std::function<bool(std::int64_t)>& Filter,
+                                          bool& Listed);
+
+    TGroupNode* ParentNode = nullptr;
+    TNodeName NodeName;
+    std::atomic<std::int64_t> Size{0};
+    std::atomic<std::uint16_t> Attrs{0};
+    std::atomic<std::int16_t> Error{0};
+    std::atomic<std::int16_t> Image{-1};
+    const TNodeKind Kind;
+};
+
+// One file; exists only after its directory was opened (LoadFiles).
+class TFileNode final : public TFileSystemNode {
+public:
+    TFileNode() noexcept : TFileSystemNode(nkFile) {}
+    [[nodiscard]] std::int32_t GetFileCount() const override { return 1; }
+    void SetFileCount(std::int32_t) override {}
+    [[nodiscard]] const char* ClassName() const override { return "TFileNode"; }
+};
+
+// RAII holder of a group node's child lock (LockChildren / UnlockChildren).
+class TChildrenLock;
+
+// A node with children: a directory or a "Grouped Files" node.
+class TGroupNode : public TFileSystemNode {
+public:
+    ~TGroupNode() override;
+
+    [[nodiscard]] std::int32_t GetFileCount() const override;
+    void SetFileCount(std::int32_t Value) override {
+        FileCount.store(Value, std::memory_order_relaxed);
+    }
+    void Clear() override;
+    [[nodiscard]] TNodeType GetNodeType() const override { return ntDirectory; }
+    [[nodiscard]] std::int64_t GetSize() const override;
+
+    // The Scanning flag (a file group follows its directory).
+    [[nodiscard]] virtual bool IsScanning() const { return HasFlag(nfScanning); }
+    // Whether a file of this length is listed as a child of this node by LoadFiles.
+    [[nodiscard]] virtual bool AcceptsFile(std::int64_t FileSize) const = 0;
+    virtual void SetScanning(bool Value) { SetFlag(nfScanning, Value); }
+    virtual void AddFileCount(std::int32_t Value) { AddRelaxed(FileCount, Value); }
+    // Bytes of files directly in this directory that are not child nodes.
+    virtual void AddFilesSize(std::int64_t Value) { AddRelaxed(FilesSize, Value); }
+    // Creates the file nodes of this node once: the number added, or -1 when they were
+    // loaded before. A directory that cannot be listed adds none and stays unloaded, so
+    // its totals keep its files and a later call tries again. Runs on the GUI thread.
+    virtual std::int32_t LoadFiles();
+    // Stores the live totals as the node's own, unless the node is being scanned.
+    virtual void UpdateTotals();
+
+    // Appends Node (taking ownership) under the lock and returns its index.
+    int AddChild(TFileSystemNode* Node);
+    // Creates a directory child, complete with name and attributes, and appends it.
+    class TDirNode* AddDirectory(std::string_view Name, std::uint16_t Attributes);
+    // Removes and frees Node if it is a child; otherwise nothing happens.
+    void RemoveChild(TFileSystemNode* Node);
+    // The child at Index without locking: hold the lock while another thread may append.
+    [[nodiscard]] TFileSystemNode* GetChild(int Index) const { return Children.GetItem(Index); }
+    // Number of children, read under the lock.
+    [[nodiscard]] int ChildCount() const;
+    // Unlocked hint: whether the list has entries.
+    [[nodiscard]] bool HasChildren() const noexcept { return Children.Count() > 0; }
+    TMemNodeList& LockChildren() const;
+    void UnlockChildren() const noexcept { Lock.unlock(); }
+    // Takes the lock only if it is free; nullptr when it is busy.
+    [[nodiscard]] TMemNodeList* TryLockChildren() const;
+
+    // Live totals: the node's own unlisted files plus every child, skipping children whose
+    // list is locked at the moment (the answer is then a little low, never blocked).
+    [[nodiscard]] std::int64_t ComputeSize() const;
+    [[nodiscard]] std::int32_t ComputeFileCount() const;
+    // UpdateTotals on this node and each group ancestor.
+    void UpdateTotalsUpward();
+    // The node whose full path is Path, searched below this node by whole path components
+    // and with case; nullptr when there is none.
+    [[nodiscard]] TFileSystemNode* FindNodeByPath(std::string_view Path) const;
+    void ResetFilesSize() noexcept {
+        FilesSize.store(0, std::memory_order_relaxed);
+        FilesCount.store(0, std::memory_order_relaxed);
+    }
+    // Number of files directly in this directory that are not child nodes (kept so that
+    // UpdateTotals cannot lose them).
+    void AddFilesCount(std::int32_t Value) noexcept { AddRelaxed(FilesCount, Value); }
+    [[nodiscard]] std::int64_t GetFilesSize() const noexcept { return LoadRelaxed(FilesSize); }
+    [[nodiscard]] std::int32_t GetFilesCount() const noexcept { return LoadRelaxed(FilesCount); }
+    [[nodiscard]] std::int32_t StoredFileCount() const noexcept { return LoadRelaxed(FileCount); }
+
+    [[nodiscard]] std::uint8_t Flags() const noexcept { return LoadRelaxed(FlagBits); }
+    [[nodiscard]] bool HasFlag(TNodeFlag Flag) const noexcept { return Flags() & Flag; }
+    // Atomic bit operations, so the GUI's Expanded and the scanner's bits never overwrite
+    // each other.
+    void SetFlag(TNodeFlag Flag, bool Value) noexcept {
+        if (Value)
+            FlagBits.fetch_or(Flag, std::memory_order_relaxed);
+        else
+            FlagBits.fetch_and(std::uint8_t(~Flag), std::memory_order_relaxed);
+    }
+    [[nodiscard]] bool IsExpanded() const noexcept { return HasFlag(nfExpanded); }
+    void SetExpanded(bool Value) noexcept { SetFlag(nfExpanded, Value); }
+    [[nodiscard]] bool IsFilesLoaded() const noexcept { return HasFlag(nfFilesLoaded); }
+    [[nodiscard]] bool IsIncomplete() const noexcept { return HasFlag(nfIncomplete); }
+    void SetIncomplete(bool Value) noexcept { SetFlag(nfIncomplete, Value); }
+    [[nodiscard]] bool IsEmpty() const noexcept { return HasFlag(nfEmpty); }
+    void SetEmpty(bool Value) noexcept { SetFlag(nfEmpty, Value); }
+    [[nodiscard]] bool IsUngrouped() const noexcept { return HasFlag(nfUngrouped); }
+    [[nodiscard]] bool IsOtherFileSystem() const noexcept { return HasFlag(nfOtherFileSystem); }
+
+protected:
+    explicit TGroupNode(TNodeKind Kind) noexcept : TFileSystemNode(Kind) {}
+    // Keeps the bits of Keep, clears the others, then sets those of Set.
+    void ResetFlags(std::uint8_t Keep, std::uint8_t Set) noexcept {
+        FlagBits.fetch_and(Keep, std::memory_order_relaxed);
+        FlagBits.fetch_or(Set, std::memory_order_relaxed);
+    }
+    // Directory nodes may skip their "Grouped Files" child in the live sums (see .cpp).
+    [[nodiscard]] bool SkipsInTotals(const TFileSystemNode& Child) const noexcept;
+
+    // Sets Parent of each file node and appends them all under one lock.
+    friend std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
+                                          const std::function<bool(std::int64_t)>& Filter,
+                                          bool& Listed);
+
+private:
+    std::atomic<std::uint8_t> FlagBits{0};
+    mutable TNodeLock Lock;
+    std::atomic<std::int32_t> FileCount{0};
+    std::atomic<std::int64_t> FilesSize{0};
+    TMemNodeList Children{true};
+    std::atomic<std::int32_t> FilesCount{0};
+};
+
+class TFileGroupNode;
+
+// A directory. Created with Empty set; the scanner clears it at the first entry.
+class TDirNode : public TGroupNode {
+public:
+    TDirNode() noexcept : TDirNode(nkDirectory) {}
+    ~TDirNode() override;
+
+    void Clear() override;
+    // Frees the children and resets totals, error and flags for a re-scan; unlike Clear it
+    // keeps the name, attributes, icon and Expanded, which the GUI may be showing.
+    void ClearForRescan();
+    [[nodiscard]] bool AcceptsFile(std::int64_t FileSize) const override;
+    // Ends or starts the scan of this directory; ending it dissolves a group of one file.
+    void SetScanning(bool Value) override;
+    [[nodiscard]] const char* ClassName() const override { return "TDirNode"; }
+
+    // The directory's "Grouped Files" child, created on first use (scan thread only).
+    TFileGroupNode* GetFileGroup();
+    [[nodiscard]] TFileGroupNode* FileGroup() const noexcept {
+        return Group.load(std::memory_order_relaxed);
+    }
+
+protected:
+    explicit TDirNode(TNodeKind Kind) noexcept : TGroupNode(Kind) { SetFlag(nfEmpty, true); }
+
+private:
+    friend class TGroupNode;
+    std::atomic<TFileGroupNode*> Group{nullptr};
+};
+
+// The top of a tree; carries the grouping threshold.
+class TRootNode : public TDirNode {
+public:
+    // Files strictly smaller than this are grouped; 0 means no grouping.
+    [[nodiscard]] std::int64_t GroupFileSize() const noexcept { return LoadRelaxed(GroupSize); }
+    void SetGroupFileSize(std::int64_t Value) noexcept {
+        GroupSize.store(Value, std::memory_order_relaxed);
+    }
+
+protected:
+    explicit TRootNode(TNodeKind Kind) noexcept : TDirNode(Kind) {}
+
+private:
+    std::atomic<std::int64_t> GroupSize{0};
+};
+
+// The top node of a scan of one directory or drive, and each drive of "Local Drives".
+// Its name is the whole path it stands for.
+class TRootDirNode final : public TRootNode {
+public:
+    TRootDirNode() noexcept : TRootNode(nkRootDir) {}
+
+    // Name := Path unchanged; then the volume label (when Path is a mount point) and the
+    // free space are queried.
+    void SetPath(std::string_view Path) override;
+    void Clear() override;
+    // ntDrive when the name is the mount point of a listed drive, else ntDirectory; cached.
+    [[nodiscard]] TNodeType GetNodeType() const override;
+    // "Label (/mount/point)" when the volume has a label, else the name.
+    [[nodiscard]] std::string GetDisplayName() const override;
+    void UpdateTotals() override;
+    [[nodiscard]] const char* ClassName() const override { return "TRootDirNode"; }
+
+    // Queries the free bytes of the volume of Name; a failure keeps the old value.
+    void UpdateFreeSpace();
+    [[nodiscard]] std::string VolumeName() const;
+    [[nodiscard]] std::int64_t FreeSpace() const noexcept { return LoadRelaxed(Free); }
+
+private:
+    mutable std::mutex VolumeLock; // guards VolumeLabel: written by a scan thread
+    std::string VolumeLabel;
+    std::atomic<std::int64_t> Free{0};
+    mutable std::atomic<std::uint8_t> CachedNodeType{0};
+};
+
+// The top node of a scan of all local drives ("Local Drives"); its children are one
+// TRootDirNode per fixed drive, created with the node.
+class TFixedDrivesNode final : public TRootNode {
+public:
+    // Lists the fixed drives of the mount table.
+    TFixedDrivesNode();
+    // Uses the given drive roots instead of the mount table.
+    explicit TFixedDrivesNode(const std::vector<std::string>& DriveRoots);
+
+    [[nodiscard]] TNodeType GetNodeType() const override { return ntFixedDrives; }
+    [[nodiscard]] std::string GetDisplayName() const override;
+    std::int32_t LoadFiles() override;
+    [[nodiscard]] const char* ClassName() const override { return "TFixedDrivesNode"; }
+
+private:
+    std::int32_t AddDrives(const std::vector<std::string>& DriveRoots);
+};
+
+// The "Grouped Files" node of one directory: the files smaller than the root's threshold.
+class TFileGroupNode final : public TGroupNode {
+public:
+    TFileGroupNode();
+
+    [[nodiscard]] TNodeType GetNodeType() const override { return ntFileGroup; }
+    void AddSize(std::int64_t Value) override;
+    [[nodiscard]] bool IsScanning() const override;
+    [[nodiscard]] bool AcceptsFile(std::int64_t FileSize) const override;
+    void AddFileCount(std::int32_t Value) override;
+    void AddFilesSize(std::int64_t Value) override;
+    std::int32_t LoadFiles() override;
+    [[nodiscard]] const char* ClassName() const override { return "TFileGroupNode"; }
+};
+
+// RAII form of LockChildren / UnlockChildren.
+class TChildrenLock {
+public:
+    explicit TChildrenLock(const TGroupNode& Node) : Node(Node), List(Node.LockChildren()) {}
+    ~TChildrenLock() { Node.UnlockChildren(); }
+    TChildrenLock(const TChildrenLock&) = delete;
+    TChildrenLock& operator=(const TChildrenLock&) = delete;
+    [[nodiscard]] TMemNodeList& Children() const noexcept { return List; }
+
+private:
+    const TGroupNode& Node;
+    TMemNodeList& List;
+};
+
+// Lists the files (not directories) of Dir that Filter accepts, sorted by name, and appends
+// them to Node as TFileNodes under its lock; resets Node's unlisted files. Returns the
+// number added; 0 when Dir cannot be listed.
+std::int32_t ScanForChildrenFiles(const std::string& Dir, TGroupNode& Node,
+                                  const std::function<bool(std::int64_t)>& Filter);
+
+// ScanForChildrenFiles that also tells whether Dir could be listed at all. LoadFiles marks a
+// node loaded only then: a node whose listing failed keeps counting its unlisted files.
+std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
+                               const std::function<bool(std::int64_t)>& Filter, bool& Listed);
+
+// Joins a directory path and a name with one "/" ("/" and "usr" give "/usr").
+[[nodiscard]] std::string JoinPath(std::string_view Dir, std::string_view Name);
+
+// The memory budget of a node; a tree holds one TDirNode per directory.
+static_assert(sizeof(TFileNode) == 40);
+static_assert(sizeof(TDirNode) == 88);
+
+} // namespace qv

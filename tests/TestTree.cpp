@@ -1,0 +1,157 @@
+#include "TestTree.h"
+
+#include "platform/DirReader.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qv::test {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& What) {
+    throw std::runtime_error(What + ": " + std::strerror(errno));
+}
+
+void MakeDirs(const std::string& Path) {
+    for (std::size_t i = 1; i <= Path.size(); ++i)
+        if (i == Path.size() || Path[i] == '/') {
+            const std::string part = Path.substr(0, i);
+            if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+                Fail("mkdir " + part);
+        }
+}
+
+std::string DirOf(const std::string& Path) { return Path.substr(0, Path.rfind('/')); }
+
+// Removes the contents of the open directory Fd; works level by level without recursion
+// into the C++ stack per level beyond what fits (test trees go 10 000 levels deep).
+void RemoveContents(int Fd) {
+    struct TItem {
+        TFd Dir;
+        std::string NameInParent;
+    };
+    std::vector<TItem> stack;
+    stack.push_back({TFd(::dup(Fd)), {}});
+    while (!stack.empty()) {
+        TItem& top = stack.back();
+        TEntryBuffer buffer;
+        ReadDirectoryEntries(top.Dir.Get(), buffer);
+        ::lseek(top.Dir.Get(), 0, SEEK_SET);
+        TDirEntryCursor cursor(buffer);
+        TDirEntryRef entry;
+        bool descended = false;
+        while (cursor.Next(entry)) {
+            if (::unlinkat(top.Dir.Get(), entry.Name, 0) == 0)
+                continue;
+            if (errno != EISDIR && errno != EPERM)
+                continue;
+            if (::unlinkat(top.Dir.Get(), entry.Name, AT_REMOVEDIR) == 0)
+                continue;
+            ::fchmodat(top.Dir.Get(), entry.Name, 0755, 0);
+            int child = OpenDirectoryAt(top.Dir.Get(), entry.Name);
+            if (child < 0)
+                continue;
+            stack.push_back({TFd(child), entry.Name});
+            descended = true;
+            break;
+        }
+        if (descended)
+            continue;
+        const std::string name = top.NameInParent;
+        stack.pop_back();
+        if (!stack.empty())
+            ::unlinkat(stack.back().Dir.Get(), name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+} // namespace
+
+void RemoveTree(const std::string& Path) {
+    int error = 0;
+    ::chmod(Path.c_str(), 0755);
+    TFd fd = OpenDirectory(Path, false, error);
+    if (fd.Valid())
+        RemoveContents(fd.Get());
+    ::rmdir(Path.c_str());
+}
+
+TTempDir::TTempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/qvtest-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data()))
+        Fail("mkdtemp");
+    Root = buf.data();
+    // Reachable by the unprivileged user of RunUnprivileged.
+    ::chmod(Root.c_str(), 0755);
+}
+
+TTempDir::~TTempDir() { RemoveTree(Root); }
+
+void TTempDir::MkDir(const std::string& Rel) const { MakeDirs(*this / Rel); }
+
+void TTempDir::File(const std::string& Rel, std::int64_t Size) const {
+    const std::string path = *this / Rel;
+    MakeDirs(DirOf(path));
+    TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.Valid())
+        Fail("create " + path);
+    if (::ftruncate(fd.Get(), Size) != 0)
+        Fail("truncate " + path);
+}
+
+void TTempDir::Symlink(const std::string& Target, const std::string& Rel) const {
+    const std::string path = *this / Rel;
+    MakeDirs(DirOf(path));
+    if (::symlink(Target.c_str(), path.c_str()) != 0)
+        Fail("symlink " + path);
+}
+
+void TTempDir::Fifo(const std::string& Rel) const {
+    const std::string path = *this / Rel;
+    MakeDirs(DirOf(path));
+    if (::mkfifo(path.c_str(), 0644) != 0)
+        Fail("mkfifo " + path);
+}
+
+void TTempDir::Chmod(const std::string& Rel, unsigned Mode) const {
+    if (::chmod((*this / Rel).c_str(), Mode) != 0)
+        Fail("chmod " + Rel);
+}
+
+int RunUnprivileged(const std::function<int()>& Body) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (::geteuid() == 0) {
+            const uid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+                ::setresuid(nobody, nobody, nobody) != 0)
+                ::_exit(254);
+        }
+        int status = 255;
+        try {
+            status = Body();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace qv::test

@@ -1,0 +1,41 @@
+#pragma once
+// Real directory trees for tests: made in a fresh temporary folder, removed afterwards.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qv::test {
+
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    [[nodiscard]] const std::string& Path() const noexcept { return Root; }
+    // Path of a relative name inside the folder.
+    [[nodiscard]] std::string operator/(const std::string& Rel) const { return Root + "/" + Rel; }
+
+    // Creates the directory Rel and its missing parents.
+    void MkDir(const std::string& Rel) const;
+    // Creates (or replaces) a file of Size bytes, sparse, creating its directory.
+    void File(const std::string& Rel, std::int64_t Size) const;
+    void Symlink(const std::string& Target, const std::string& Rel) const;
+    void Fifo(const std::string& Rel) const;
+    void Chmod(const std::string& Rel, unsigned Mode) const;
+
+private:
+    std::string Root;
+};
+
+// Removes a tree of any depth without following symbolic links.
+void RemoveTree(const std::string& Path);
+
+// Runs Body in a forked child that dropped root privileges (to "nobody") when the test runs
+// as root, so that permission bits really apply. Returns what Body returned as the child's
+// exit status (0..255), or -1 when the child died otherwise.
+int RunUnprivileged(const std::function<int()>& Body);
+
+} // namespace qv::test
