@@ -1,5 +1,7 @@
 #include "platform/Drives.h"
 
+#include <sys/stat.h>
+
 #include "platform/SysError.h"
 #include "support/QvLogger.h"
 
@@ -166,9 +168,16 @@ TVolumeQuery QueryVolume(const std::string& MountPoint, const std::string& Sourc
 } // namespace
 
 int GetDriveList(TDriveTypes Types, std::vector<std::string>& List) {
-    for (const TDrive& drive : ListDrives(ReadMountTable(), IsRemovableBlockDevice))
-        if (Types.Contains(drive.Type))
-            List.push_back(drive.Root);
+    for (const TDrive& drive : ListDrives(ReadMountTable(), IsRemovableBlockDevice)) {
+        if (!Types.Contains(drive.Type))
+            continue;
+        // Containers bind single files (/etc/hosts) from the host: no drive. Only local
+        // drives are checked, so a dead server cannot block the call.
+        struct stat st;
+        if (drive.Type == dtFixed && ::stat(drive.Root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+            continue;
+        List.push_back(drive.Root);
+    }
     return int(List.size());
 }
 

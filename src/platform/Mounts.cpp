@@ -312,17 +312,44 @@ TDriveType DriveTypeOf(const TMountEntry& Entry, const TRemovableQuery& Removabl
     return dtUnknown;
 }
 
+namespace {
+
+// True when Inner is Outer or lies below it ("/" holds everything).
+bool IsSameOrBelow(std::string_view Inner, std::string_view Outer) {
+    if (Outer == "/" || Inner == Outer)
+        return true;
+    return Inner.starts_with(Outer) && Inner.size() > Outer.size() && Inner[Outer.size()] == '/';
+}
+
+} // namespace
+
 std::vector<TDrive> ListDrives(const std::vector<TMountEntry>& Table,
                                const TRemovableQuery& Removable) {
     std::vector<TDrive> drives;
-    std::set<std::pair<unsigned, unsigned>> seen;
     for (const TMountEntry& entry : Table) {
         const TDriveType type = DriveTypeOf(entry, Removable);
+        // A file system stacked on a listed mount point hides it: the later mount is what
+        // a walk of that directory sees.
+        const auto stacked = std::find_if(drives.begin(), drives.end(), [&](const TDrive& d) {
+            return d.Root == entry.MountPoint;
+        });
+        if (stacked != drives.end()) {
+            if (type == dtUnknown)
+                drives.erase(stacked);
+            else
+                *stacked = TDrive{entry.MountPoint, type, entry};
+            continue;
+        }
         if (type == dtUnknown)
             continue;
-        if (!seen.emplace(entry.Major, entry.Minor).second)
-            continue;
-        drives.push_back(TDrive{entry.MountPoint, type, entry});
+        // The same file system again: a bind mount of a part that is listed already. A
+        // btrfs subvolume shares the device numbers but not the root, and is listed.
+        const bool covered = std::any_of(drives.begin(), drives.end(), [&](const TDrive& d) {
+            return d.Mount.Major == entry.Major && d.Mount.Minor == entry.Minor &&
+                   IsSameOrBelow(entry.Root, d.Mount.Root);
+        });
+        if (!covered)
+            drives.push_back(TDrive{entry.MountPoint, type, entry});
     }
     return drives;
 }

@@ -67,6 +67,9 @@ private:
         TEntryBuffer Entries;
         std::size_t Pos = 0;
         std::size_t PathLen = 0;
+        // The first small file waits here: a group is made only for a second one.
+        std::int64_t PendingSmallSize = 0;
+        bool HasPendingSmall = false;
         bool SeenEntry = false;
         bool Cut = false;
     };
@@ -121,6 +124,7 @@ bool TDirScanner::TWalk::Enter(TDirNode& Node, TFd Fd, const struct statx& Sx) {
     level.Ino = Sx.stx_ino;
     level.Pos = 0;
     level.PathLen = Path.size();
+    level.HasPendingSmall = false;
     level.SeenEntry = false;
     level.Cut = false;
     ++Depth;
@@ -133,6 +137,14 @@ bool TDirScanner::TWalk::Enter(TDirNode& Node, TFd Fd, const struct statx& Sx) {
 void TDirScanner::TWalk::Finish(bool Incomplete) noexcept {
     TLevel& level = *Levels[Depth - 1];
     TDirNode& node = *level.Node;
+    if (level.HasPendingSmall) {
+        try {
+            node.SettleSingleSmallFile(level.PendingSmallSize);
+        } catch (...) {
+            // Out of memory for the group: the file is still in the directory's totals.
+        }
+        level.HasPendingSmall = false;
+    }
     node.SetIncomplete(Incomplete || level.Cut);
     node.SetScanning(false);
     --Depth;
@@ -240,7 +252,18 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     node.AddSize(size);
     node.AddFilesSize(size);
     if (size < Scanner.GroupFileSize) {
-        TFileGroupNode* group = node.GetFileGroup();
+        TFileGroupNode* group = node.FileGroup();
+        if (!group) {
+            if (!Level.HasPendingSmall) {
+                Level.HasPendingSmall = true;
+                Level.PendingSmallSize = size;
+                return;
+            }
+            group = node.GetFileGroup();
+            group->AddFileCount(1);
+            group->AddSize(Level.PendingSmallSize);
+            Level.HasPendingSmall = false;
+        }
         group->AddFileCount(1);
         group->AddSize(size);
     }

@@ -298,15 +298,23 @@ TFileSystemNode* TGroupNode::FindNodeByPath(std::string_view Path) const {
     }
 }
 
-std::int32_t TGroupNode::LoadFiles() {
+bool TGroupNode::BeginLoadFiles() {
+    TChildrenLock guard(*this);
     if (IsFilesLoaded())
-        return -1;
+        return false;
+    SetFlag(nfFilesLoaded, true);
+    return true;
+}
+
+std::int32_t TGroupNode::LoadFiles() {
     (void)GetRoot(); // the filters need it: fail before listing, not on the first file
+    if (!BeginLoadFiles())
+        return -1;
     bool listed = false;
     const std::int32_t added = ListChildrenFiles(
         GetFullPath(), *this, [this](std::int64_t s) { return AcceptsFile(s); }, listed);
-    if (listed)
-        SetFlag(nfFilesLoaded, true);
+    if (!listed)
+        SetFlag(nfFilesLoaded, false);
     return added;
 }
 
@@ -342,14 +350,33 @@ void TDirNode::SetScanning(bool Value) {
     TGroupNode::SetScanning(Value);
     if (Value)
         return;
-    TFileGroupNode* group = FileGroup();
-    // A group of one file is no group. Once the user has opened the group or the directory,
-    // its rows show the grouped split: leave it as it is then.
-    if (group && group->StoredFileCount() == 1 && !group->IsFilesLoaded() && !IsFilesLoaded()) {
-        // Ungrouped first: a listing that runs meanwhile then includes the small file.
+    std::unique_ptr<TFileSystemNode> dissolved;
+    {
+        TChildrenLock guard(*this);
+        TFileGroupNode* group = FileGroup();
+        // A group of one file is no group. Once the user has opened the group or the
+        // directory, its rows show the grouped split: leave it as it is then.
+        if (!group || group->StoredFileCount() != 1 || group->IsFilesLoaded() || IsFilesLoaded())
+            return;
         SetFlag(nfUngrouped, true);
-        RemoveChild(group);
+        Group.store(nullptr, std::memory_order_relaxed);
+        const int index = guard.Children().IndexOf(group);
+        if (index >= 0)
+            dissolved.reset(guard.Children().Extract(index));
     }
+}
+
+void TDirNode::SettleSingleSmallFile(std::int64_t FileSize) {
+    {
+        TChildrenLock guard(*this);
+        if (!IsFilesLoaded()) {
+            SetFlag(nfUngrouped, true);
+            return;
+        }
+    }
+    TFileGroupNode* group = GetFileGroup();
+    group->AddFileCount(1);
+    group->AddSize(FileSize);
 }
 
 TFileGroupNode* TDirNode::GetFileGroup() {
@@ -479,17 +506,17 @@ void TFileGroupNode::AddFilesSize(std::int64_t Value) {
 }
 
 std::int32_t TFileGroupNode::LoadFiles() {
-    if (IsFilesLoaded())
-        return -1;
     (void)GetRoot();
+    if (!BeginLoadFiles())
+        return -1;
     const std::string dir = Parent() ? Parent()->GetFullPath() : std::string();
     bool listed = false;
     const std::int32_t added = ListChildrenFiles(
         dir, *this, [this](std::int64_t s) { return AcceptsFile(s); }, listed);
-    if (listed) {
-        SetFlag(nfFilesLoaded, true);
+    if (listed)
         UpdateTotals();
-    }
+    else
+        SetFlag(nfFilesLoaded, false);
     return added;
 }
 

@@ -14,9 +14,13 @@
 //   scan starts or when the same text is written again).
 // - Lock guards only the membership of Children. Locks are taken parent before child.
 //   The GUI's live totals use TryLockChildren and never wait for a scan thread.
-// - Nodes are freed only by RemoveChild (Delete, and the scan thread dissolving a group that
-//   nobody has opened), by Clear of an ancestor, or with the whole tree. Directory nodes are
-//   never freed while a scan thread works in their subtree.
+// - Nodes are freed only by RemoveChild (Delete), by Clear of an ancestor, or with the whole
+//   tree, all on the GUI thread. A scan thread never frees a node: it creates a directory's
+//   "Grouped Files" node only at the second small file, so that no group of one file has
+//   to be dissolved while the GUI may hold it.
+// - Whether a directory lists its small files itself (Ungrouped) is decided under its Lock,
+//   against FilesLoaded, which LoadFiles sets under the same lock before it lists: a
+//   listing and the grouping never disagree about a file.
 
 #include "tree/MemNodeList.h"
 #include "tree/NodeLock.h"
@@ -271,6 +275,9 @@ public:
 
 protected:
     explicit TGroupNode(TNodeKind Kind) noexcept : TFileSystemNode(Kind) {}
+    // Sets FilesLoaded under the lock unless it was set: false then. Setting it before the
+    // listing is what keeps the scan thread from changing the grouping meanwhile.
+    bool BeginLoadFiles();
     // Keeps the bits of Keep, clears the others, then sets those of Set.
     void ResetFlags(std::uint8_t Keep, std::uint8_t Set) noexcept {
         FlagBits.fetch_and(Keep, std::memory_order_relaxed);
@@ -306,8 +313,13 @@ public:
     // keeps the name, attributes, icon and Expanded, which the GUI may be showing.
     void ClearForRescan();
     [[nodiscard]] bool AcceptsFile(std::int64_t FileSize) const override;
-    // Ends or starts the scan of this directory; ending it dissolves a group of one file.
+    // Ends or starts the scan of this directory; ending it dissolves a group of one file
+    // unless the directory or the group has been opened.
     void SetScanning(bool Value) override;
+    // The end of a scan that met exactly one small file and made no group for it: the
+    // directory lists it with its other files, or, when the directory was opened meanwhile
+    // (and so listed without it), a group of that one file is made after all.
+    void SettleSingleSmallFile(std::int64_t FileSize);
     [[nodiscard]] const char* ClassName() const override { return "TDirNode"; }
 
     // The directory's "Grouped Files" child, created on first use (scan thread only).
