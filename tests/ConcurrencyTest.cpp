@@ -4,14 +4,18 @@
 // the tree is shared without a data race.
 
 #include "TestTree.h"
+#include "platform/DirReader.h"
 #include "scan/DirScan.h"
 #include "tree/TreeTypes.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <random>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace qv {
@@ -37,7 +41,8 @@ TExpected MakeTree(const TTempDir& T) {
                     "a" + std::to_string(a) + "/b" + std::to_string(b) + "/c" + std::to_string(c);
                 const int files = int(random() % 6);
                 for (int f = 0; f < files; ++f) {
-                    const std::int64_t size = random() % 2 ? random() % Threshold : random() % 100000;
+                    const std::int64_t size =
+                        random() % 2 ? random() % Threshold : random() % 100000;
                     T.File(dir + "/f" + std::to_string(f), size);
                     e.Bytes += size;
                     ++e.Files;
@@ -180,6 +185,63 @@ TEST(ConcurrencyTest, StopWhileTheWindowReads) {
         ExpectConsistent(root, bytes, files);
         EXPECT_LE(bytes, expected.Bytes);
     }
+}
+
+// Directories vanish, move away and turn into files or links while the scan walks them.
+TEST(ConcurrencyTest, TreeChangingUnderTheScan) {
+    TTempDir t;
+    TTempDir away;
+    MakeTree(t);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    root.SetGroupFileSize(Threshold);
+    TDirScanner scanner(root);
+    std::atomic<bool> done{false};
+    std::thread scan([&] {
+        scanner.Scan(t.Path(), Threshold);
+        done = true;
+    });
+    std::mt19937 random(3);
+    int changes = 0;
+    while (!done && changes < 300) {
+        const std::string b =
+            "a" + std::to_string(random() % 30) + "/b" + std::to_string(random() % 12);
+        const std::string c = b + "/c" + std::to_string(random() % 4);
+        switch (changes++ % 3) {
+        case 0: // moved out of the scanned tree
+            ::rename((t / b).c_str(), (away / std::to_string(changes)).c_str());
+            break;
+        case 1: // replaced by a file
+            test::RemoveTree(t / c);
+            TFd(::open((t / c).c_str(), O_WRONLY | O_CREAT, 0644)); // may be gone: ignored
+            break;
+        default: // replaced by a link to a directory
+            test::RemoveTree(t / c);
+            ::symlink(t.Path().c_str(), (t / c).c_str());
+            break;
+        }
+    }
+    scan.join();
+
+    std::int64_t sink = 0;
+    std::vector<TDirNode*> dirs = ReadEverything(root, sink, false);
+    int errors = 0;
+    for (TDirNode* dir : dirs) {
+        const int error = dir->ScanError();
+        EXPECT_TRUE(error == 0 || error == ENOENT || error == ENOTDIR || error == ELOOP)
+            << dir->GetFullPath() << ": " << error;
+        EXPECT_FALSE(dir->IsScanning());
+        errors += error != 0;
+    }
+    RecordProperty("changes", changes);
+    RecordProperty("errors", errors);
+    // The stored totals are exactly the sums over the nodes, level by level.
+    const std::int64_t bytes = root.GetSize();
+    const std::int32_t files = root.GetFileCount();
+    for (auto it = dirs.rbegin(); it != dirs.rend(); ++it)
+        (*it)->UpdateTotals();
+    EXPECT_EQ(root.GetSize(), bytes);
+    EXPECT_EQ(root.GetFileCount(), files);
 }
 
 } // namespace

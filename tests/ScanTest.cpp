@@ -5,12 +5,11 @@
 #include "scan/DirScan.h"
 #include "tree/TreeTypes.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <memory>
 #include <sched.h>
 #include <sys/mount.h>
@@ -39,7 +38,7 @@ std::unique_ptr<TRootDirNode> ScanTree(const std::string& Path, std::int64_t Gro
 TDirNode* Dir(const TGroupNode& Root, const std::string& Path) {
     auto* node = Root.FindNodeByPath(Root.GetFullPath() + "/" + Path);
     return node && node->IsGroupNode() && !node->IsFileGroup() ? static_cast<TDirNode*>(node)
-                                                                : nullptr;
+                                                               : nullptr;
 }
 
 std::vector<std::string> ChildNames(const TGroupNode& Node) {
@@ -372,7 +371,7 @@ TEST(ScanTest, ListingsFollowTheDiskAfterTheScan) {
     EXPECT_EQ(group->LoadFiles(), 0);
     EXPECT_EQ(group->GetSize(), 0);
     EXPECT_EQ(group->GetFileCount(), 0);
-    EXPECT_EQ(root->LoadFiles(), 1); // the directory is no file any more
+    EXPECT_EQ(root->LoadFiles(), 1);     // the directory is no file any more
     EXPECT_EQ(root->StoredSize(), 1103); // stored totals stay as scanned
 }
 
@@ -392,8 +391,7 @@ TEST(ScanTest, OtherFileSystemsAreNotEntered) {
             t.File("mnt/inside", 100);
             auto same = ScanTree(t.Path(), 0);
             TDirNode* mnt = Dir(*same, "mnt");
-            if (!mnt || !mnt->IsOtherFileSystem() || mnt->HasChildren() ||
-                same->GetSize() != 10)
+            if (!mnt || !mnt->IsOtherFileSystem() || mnt->HasChildren() || same->GetSize() != 10)
                 ::_exit(1);
             auto crossed = ScanTree(t.Path(), 0, true);
             if (crossed->GetSize() != 110 || Dir(*crossed, "mnt")->IsOtherFileSystem())

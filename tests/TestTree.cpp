@@ -30,7 +30,9 @@ void MakeDirs(const std::string& Path) {
         }
 }
 
-std::string DirOf(const std::string& Path) { return Path.substr(0, Path.rfind('/')); }
+std::string DirOf(const std::string& Path) {
+    return Path.substr(0, Path.rfind('/'));
+}
 
 // Removes the contents of the open directory Fd; works level by level without recursion
 // into the C++ stack per level beyond what fits (test trees go 10 000 levels deep).
@@ -96,9 +98,13 @@ TTempDir::TTempDir() {
     ::chmod(Root.c_str(), 0755);
 }
 
-TTempDir::~TTempDir() { RemoveTree(Root); }
+TTempDir::~TTempDir() {
+    RemoveTree(Root);
+}
 
-void TTempDir::MkDir(const std::string& Rel) const { MakeDirs(*this / Rel); }
+void TTempDir::MkDir(const std::string& Rel) const {
+    MakeDirs(*this / Rel);
+}
 
 void TTempDir::File(const std::string& Rel, std::int64_t Size) const {
     const std::string path = *this / Rel;

@@ -2,9 +2,8 @@
 
 #include "tree/TreeTypes.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace qv {

@@ -6,13 +6,12 @@
 
 namespace {
 
-const char* const Usage =
-    "Usage: quorvel [DIR]\n"
-    "\n"
-    "Quorvel shows what takes up the space on your disks.\n"
-    "\n"
-    "  DIR        the directory to scan at start\n"
-    "  --help     show this text\n";
+const char* const Usage = "Usage: quorvel [DIR]\n"
+                          "\n"
+                          "Quorvel shows what takes up the space on your disks.\n"
+                          "\n"
+                          "  DIR        the directory to scan at start\n"
+                          "  --help     show this text\n";
 
 } // namespace
 

@@ -99,7 +99,6 @@ private:
 // or the errno when Dir cannot be opened or read.
 int ListDirectoryFiles(
     const std::string& Dir, bool FollowLast,
-    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>&
-        Each);
+    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>& Each);
 
 } // namespace qv

@@ -1,7 +1,5 @@
 #include "platform/Drives.h"
 
-#include <sys/stat.h>
-
 #include "platform/SysError.h"
 #include "support/QvLogger.h"
 
@@ -19,6 +17,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <system_error>

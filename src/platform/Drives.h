@@ -11,9 +11,9 @@
 namespace qv {
 
 struct TVolumeInfo {
-    std::string VolumeName;       // the file system label, empty when it has none
+    std::string VolumeName;         // the file system label, empty when it has none
     std::uint32_t SerialNumber = 0; // derived from the file system id
-    std::string FileSystemName;   // the type name, e.g. "ext4"
+    std::string FileSystemName;     // the type name, e.g. "ext4"
 };
 
 // Appends the root (mount point) of every listed drive whose type is in Types to List, in

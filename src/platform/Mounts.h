@@ -38,11 +38,11 @@ struct TMountEntry {
     int ParentId = 0;
     unsigned Major = 0;
     unsigned Minor = 0;
-    std::string Root;        // the mounted directory inside its file system
-    std::string MountPoint;  // where it is mounted
-    std::string Options;     // per-mount options
-    std::string FsType;      // e.g. "ext4", "fuse.sshfs"
-    std::string Source;      // e.g. "/dev/sda1", "server:/export", "tmpfs"
+    std::string Root;       // the mounted directory inside its file system
+    std::string MountPoint; // where it is mounted
+    std::string Options;    // per-mount options
+    std::string FsType;     // e.g. "ext4", "fuse.sshfs"
+    std::string Source;     // e.g. "/dev/sda1", "server:/export", "tmpfs"
     std::string SuperOptions;
 };
 
@@ -69,7 +69,7 @@ using TRemovableQuery = std::function<bool(unsigned Major, unsigned Minor)>;
 
 // A listed drive: one per mounted file system, at its first mount point.
 struct TDrive {
-    std::string Root;  // the mount point
+    std::string Root; // the mount point
     TDriveType Type = dtUnknown;
     TMountEntry Mount;
 };

@@ -34,7 +34,9 @@ bool StatFd(int Fd, struct statx& Sx) {
     return ::statx(Fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_INO, &Sx) == 0;
 }
 
-dev_t DevOf(const struct statx& Sx) { return makedev(Sx.stx_dev_major, Sx.stx_dev_minor); }
+dev_t DevOf(const struct statx& Sx) {
+    return makedev(Sx.stx_dev_major, Sx.stx_dev_minor);
+}
 
 std::uint16_t AttributesOfStatx(const struct statx& Sx, std::string_view Name) {
     return AttributesOf(Sx.stx_mode, Sx.stx_attributes & Sx.stx_attributes_mask, Name);
@@ -219,8 +221,7 @@ void TDirScanner::TWalk::HandleDirectory(TLevel& Level, const char* Name) {
         return;
     }
     TDirNode* child = parent.AddDirectory(Name, AttributesOfStatx(sx, Name));
-    if (DevOf(sx) != Level.Dev &&
-        (!Scanner.CrossFileSystems || OnPseudoFileSystem(fd.Get()))) {
+    if (DevOf(sx) != Level.Dev && (!Scanner.CrossFileSystems || OnPseudoFileSystem(fd.Get()))) {
         // A mount that appeared after the scan started, or a file system inside a file
         // system (a btrfs subvolume): as a mount point.
         child->SetFlag(nfOtherFileSystem, true);

@@ -13,9 +13,15 @@ enum TLogLevel { llDebug, llInfo, llError };
 
 // Writes one line at the given level through the current sink.
 void LogMessage(TLogLevel level, std::string_view message);
-inline void LogDebug(std::string_view message) { LogMessage(llDebug, message); }
-inline void LogInfo(std::string_view message) { LogMessage(llInfo, message); }
-inline void LogError(std::string_view message) { LogMessage(llError, message); }
+inline void LogDebug(std::string_view message) {
+    LogMessage(llDebug, message);
+}
+inline void LogInfo(std::string_view message) {
+    LogMessage(llInfo, message);
+}
+inline void LogError(std::string_view message) {
+    LogMessage(llError, message);
+}
 
 using TLogSink = std::function<void(TLogLevel, std::string_view)>;
 

@@ -3,6 +3,8 @@
 namespace qv {
 
 // No catalogs are loaded yet: every key stands for itself.
-std::string Tr(const char* MsgId) { return MsgId; }
+std::string Tr(const char* MsgId) {
+    return MsgId;
+}
 
 } // namespace qv

@@ -16,8 +16,8 @@ std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
     // A root's path may be a symbolic link the user chose; every other directory was
     // reached without following one, and must be listed the same way.
     const TGroupNode* dirNode = Node.IsFileGroup() ? Node.Parent() : &Node;
-    const bool followLast = !dirNode || !dirNode->Parent() ||
-                            dirNode->Parent()->GetNodeType() == ntFixedDrives;
+    const bool followLast =
+        !dirNode || !dirNode->Parent() || dirNode->Parent()->GetNodeType() == ntFixedDrives;
 
     // Built and sorted privately, so that Node's lock is held only for the appends.
     std::vector<std::unique_ptr<TFileNode>> files;

@@ -320,7 +320,9 @@ std::int32_t TGroupNode::LoadFiles() {
 
 // --- TDirNode ----------------------------------------------------------------------------
 
-TDirNode::~TDirNode() { Group.store(nullptr, std::memory_order_relaxed); }
+TDirNode::~TDirNode() {
+    Group.store(nullptr, std::memory_order_relaxed);
+}
 
 void TDirNode::Clear() {
     Group.store(nullptr, std::memory_order_relaxed);
@@ -447,14 +449,18 @@ std::string TRootDirNode::VolumeName() const {
 
 // --- TFixedDrivesNode --------------------------------------------------------------------
 
-TFixedDrivesNode::TFixedDrivesNode() : TRootNode(nkFixedDrives) { LoadFiles(); }
+TFixedDrivesNode::TFixedDrivesNode() : TRootNode(nkFixedDrives) {
+    LoadFiles();
+}
 
 TFixedDrivesNode::TFixedDrivesNode(const std::vector<std::string>& DriveRoots)
     : TRootNode(nkFixedDrives) {
     AddDrives(DriveRoots);
 }
 
-std::string TFixedDrivesNode::GetDisplayName() const { return Tr("Local Drives"); }
+std::string TFixedDrivesNode::GetDisplayName() const {
+    return Tr("Local Drives");
+}
 
 std::int32_t TFixedDrivesNode::LoadFiles() {
     if (IsFilesLoaded())
