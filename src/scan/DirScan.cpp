@@ -153,8 +153,10 @@ void TDirScanner::TWalk::Finish(bool Incomplete) noexcept {
     Scanner.CurrentDepth = int(Depth) - 1;
     if (Depth > 0) {
         TLevel& parent = *Levels[Depth - 1];
-        parent.Node->AddSize(node.GetSize());
-        parent.Node->AddFileCount(node.GetFileCount());
+        // The stored totals: an Incomplete node's live ones would skip children whose list
+        // the GUI holds locked at this moment.
+        parent.Node->AddSize(node.StoredSize());
+        parent.Node->AddFileCount(node.StoredFileCount());
         if (!parent.Fd.Valid() && level.Fd.Valid()) {
             // Reopen the parent closed for depth, and make sure it is still the same one.
             TFd up(OpenDirectoryAt(level.Fd.Get(), ".."));
