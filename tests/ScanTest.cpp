@@ -262,10 +262,17 @@ TEST(ScanTest, TreesDeeperThanPathMaxAndTheDescriptorLimit) {
 
 TEST(ScanTest, StopMarksEveryOpenDirectoryIncomplete) {
     TTempDir t;
-    std::string rel;
-    for (int i = 0; i < 400; ++i) {
-        rel += (rel.empty() ? "" : "/") + std::string("d");
-        t.File(rel + "/f", 1);
+    constexpr int Levels = 2000;
+    {
+        TFd dir(::open(t.Path().c_str(), O_RDONLY | O_DIRECTORY));
+        for (int i = 0; i < Levels; ++i) {
+            ASSERT_EQ(::mkdirat(dir.Get(), "d", 0755), 0);
+            TFd next(OpenDirectoryAt(dir.Get(), "d"));
+            ASSERT_TRUE(next.Valid());
+            TFd f(::openat(next.Get(), "f", O_WRONLY | O_CREAT, 0644));
+            ASSERT_EQ(::ftruncate(f.Get(), 1), 0);
+            dir = std::move(next);
+        }
     }
     {
         // A stop that arrives before the scan starts ends it at once.
@@ -278,39 +285,46 @@ TEST(ScanTest, StopMarksEveryOpenDirectoryIncomplete) {
         EXPECT_EQ(root.GetFileCount(), 0);
         // The stop was used up: the next scan runs.
         scanner.Scan(t.Path(), 0);
-        EXPECT_EQ(root.GetFileCount(), 400);
+        EXPECT_EQ(root.GetFileCount(), Levels);
     }
 
-    TRootDirNode root;
-    root.SetName(t.Path());
-    TDirScanner scanner(root);
-    std::thread stopper([&] {
-        // Stop once the walk is well inside the chain.
-        while (scanner.GetCurrentPath().size() < t.Path().size() + 2 * 200)
-            std::this_thread::yield();
-        scanner.Stop();
-    });
-    scanner.Scan(t.Path(), 0);
-    stopper.join();
+    // The stop comes from another thread once the walk is 100 levels down; should that
+    // thread not get to run before the walk ends, the scan is tried again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        TRootDirNode root;
+        root.SetName(t.Path());
+        TDirScanner scanner(root);
+        std::thread stopper([&] {
+            while (scanner.GetCurrentPath().size() < t.Path().size() + 2 * 100)
+                std::this_thread::yield();
+            scanner.Stop();
+        });
+        scanner.Scan(t.Path(), 0);
+        stopper.join();
+        if (!root.IsIncomplete())
+            continue;
 
-    // Every level that was open is Incomplete; each still got its child's partial totals.
-    int depth = 0;
-    TDirNode* node = &root;
-    std::int32_t below = root.GetFileCount();
-    while (node->HasChildren()) {
-        EXPECT_TRUE(node->IsIncomplete()) << "level " << depth;
-        EXPECT_FALSE(node->IsScanning());
-        auto* child = static_cast<TDirNode*>(node->GetChild(0));
-        EXPECT_EQ(node->GetFileCount(), child->GetFileCount() + (depth > 0 ? 1 : 0));
-        EXPECT_EQ(node->GetSize(), node->GetFileCount());
-        node = child;
-        ++depth;
-        below = node->GetFileCount();
+        // Every level that was open is Incomplete; each got its child's partial totals.
+        int depth = 0;
+        TDirNode* node = &root;
+        std::int32_t below = root.GetFileCount();
+        while (node->HasChildren()) {
+            EXPECT_TRUE(node->IsIncomplete()) << "level " << depth;
+            EXPECT_FALSE(node->IsScanning());
+            auto* child = static_cast<TDirNode*>(node->GetChild(0));
+            EXPECT_EQ(node->GetFileCount(), child->GetFileCount() + (depth > 0 ? 1 : 0));
+            EXPECT_EQ(node->GetSize(), node->GetFileCount());
+            node = child;
+            ++depth;
+            below = node->GetFileCount();
+        }
+        EXPECT_GE(depth, 100);
+        EXPECT_LT(depth, Levels);
+        EXPECT_LE(below, 1);
+        EXPECT_EQ(root.GetFileCount(), depth - 1 + below);
+        return;
     }
-    EXPECT_GE(depth, 200);
-    EXPECT_LT(depth, 400);
-    EXPECT_LE(below, 1);
-    EXPECT_EQ(root.GetFileCount(), depth - 1 + below);
+    FAIL() << "the stop never arrived while the walk ran";
 }
 
 TEST(ScanTest, RescanAndDeleteKeepEveryTotalRight) {
