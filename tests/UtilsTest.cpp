@@ -1,1 +1,206 @@
+// Small utilities: paths on hostile input, the version note read back from real files,
+// sets, rectangles and boolean words as the settings store them.
+
+#include "TestTree.h"
+#include "support/FileVersion.h"
+#include "support/QvUtils.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+
+namespace qv {
+namespace {
+
+using test::TTempDir;
+
+TEST(UtilsTest, RemoveNestedPathsKeepsOnlyOutermostEntries) {
+    std::vector<std::string> list{"/a", "/a/b", "/ab"};
+    EXPECT_EQ(RemoveNestedPaths(list), 1);
+    EXPECT_EQ(list, (std::vector<std::string>{"/a", "/ab"}));
+
+    // Duplicates (the later one goes), trailing slashes, case, empties, the root.
+    list = {"/x/", "", "/X", "/x", "/x/y/z", "/xy", "/x/../q"};
+    EXPECT_EQ(RemoveNestedPaths(list), 4);
+    EXPECT_EQ(list, (std::vector<std::string>{"/x/", "/X", "/xy"}));
+
+    list = {"/home/u", "/", "/etc"};
+    EXPECT_EQ(RemoveNestedPaths(list), 2);
+    EXPECT_EQ(list, (std::vector<std::string>{"/"}));
+
+    list = {"", ""};
+    EXPECT_EQ(RemoveNestedPaths(list), 2);
+    EXPECT_TRUE(list.empty());
+}
+
+TEST(UtilsTest, SanitizeFileNameOnHostileInput) {
+    EXPECT_EQ(SanitizeFileName("a:b??c.", '_'), "a_b_c");
+    EXPECT_EQ(SanitizeFileName("  /home/user/My Files  ", '_'), "_home_user_My Files");
+    EXPECT_EQ(SanitizeFileName("a\nb\tc\x7f", '_'), "a_b_c\x7f");
+    EXPECT_EQ(SanitizeFileName("a<>|b", '\0'), "ab");
+    EXPECT_EQ(SanitizeFileName("x.y.", '_', "."), "x_y");
+    EXPECT_EQ(SanitizeFileName("日本語:テスト", '_'), "日本語_テスト"); // UTF-8 bytes stay
+    EXPECT_EQ(SanitizeFileName("..", '_'), "");
+    EXPECT_EQ(SanitizeFileName("...", '_'), "");
+    EXPECT_EQ(SanitizeFileName("", '_'), "");
+    EXPECT_EQ(SanitizeFileName("\\\\server\\share", '_'), "_server_share");
+
+    std::string s = "a-b-c";
+    RemoveChars(s, "-c");
+    EXPECT_EQ(s, "ab");
+    EXPECT_EQ(AddPathDelimiter(""), "");
+    EXPECT_EQ(AddPathDelimiter("/"), "/");
+    EXPECT_EQ(AddPathDelimiter("/a"), "/a/");
+}
+
+TEST(UtilsTest, DriveRootsAreMountPoints) {
+    TTempDir t;
+    EXPECT_FALSE(IsDriveRoot(t.Path()));
+    EXPECT_FALSE(IsDriveRoot(""));
+    EXPECT_FALSE(IsDriveRoot("C:"));
+    EXPECT_EQ(IsDriveRoot("/"), IsDriveRoot("///"));
+}
+
+TEST(UtilsTest, FoldersFollowTheXdgVariables) {
+    TTempDir t;
+    const char* oldHome = std::getenv("HOME");
+    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    const std::string savedConfig = oldConfig ? oldConfig : "";
+
+    ::setenv("HOME", t.Path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (t / "cfg").c_str(), 1);
+    t.MkDir("cfg");
+    std::ofstream(t / "cfg/user-dirs.dirs") << "# written by a test\n"
+                                            << "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                                            << "XDG_MUSIC_DIR=\"/srv/music\"\n";
+    EXPECT_EQ(GetAppDataFolder(), t / "cfg/");
+    EXPECT_EQ(GetShellFolderPath(sfPersonal), t / "Dokumente/");
+    EXPECT_EQ(GetShellFolderPath(sfMusic), "/srv/music/");
+    EXPECT_EQ(GetShellFolderPath(sfPictures), t / "Pictures/");
+    EXPECT_EQ(GetShellFolderPath(sfProfile), t.Path() + "/");
+    EXPECT_EQ(GetShellFolderPath(999), "");
+    // The documents folder does not exist: the save dialog starts at home instead.
+    EXPECT_EQ(GetPersonalFolder(), t.Path() + "/");
+    t.MkDir("Dokumente");
+    EXPECT_EQ(GetPersonalFolder(), t / "Dokumente/");
+    ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+    EXPECT_EQ(GetAppDataFolder(), t / ".config/");
+
+    ::setenv("HOME", savedHome.c_str(), 1);
+    if (oldConfig)
+        ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(UtilsTest, VersionIsReadFromTheExecutable) {
+    // This test program carries the build's version note, like quorvel itself.
+    const std::string self = ExecutableFileName();
+    const std::string version = GetFileVersion(self);
+    ASSERT_EQ(SplitString(version, ".").size(), 4u) << version;
+    const std::string text = VersionText(self);
+    EXPECT_TRUE(text.starts_with("Version ")) << text;
+
+    TTempDir t;
+    // A stripped copy keeps the note: it is found through the program headers.
+    const std::string stripped = t / "stripped";
+    ASSERT_EQ(std::system(("strip -o '" + stripped + "' '" + self + "'").c_str()), 0);
+    EXPECT_EQ(GetFileVersion(stripped), version);
+
+    // Truncated copies never read past their end: a cut before the note's end finds
+    // nothing, a cut after it still finds the note.
+    std::ifstream in(self, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    int found = 0;
+    for (std::size_t length = 0; length < 4096 && length < bytes.size(); length += 37) {
+        std::ofstream(t / "cut", std::ios::binary | std::ios::trunc)
+            .write(bytes.data(), std::streamsize(length));
+        const std::string cut = GetFileVersion(t / "cut");
+        EXPECT_TRUE(cut.empty() || cut == version) << length;
+        EXPECT_TRUE(length >= 64 || cut.empty()) << length;
+        found += !cut.empty();
+    }
+    EXPECT_GT(found, 0);
+    // Program headers that point outside the file.
+    std::string broken = bytes.substr(0, 4096);
+    std::memset(broken.data() + 32, 0x7f, 8); // e_phoff far beyond the end
+    std::ofstream(t / "broken", std::ios::binary)
+        .write(broken.data(), std::streamsize(broken.size()));
+    EXPECT_EQ(GetFileVersion(t / "broken"), "");
+    std::ofstream(t / "text") << "#!/bin/sh\necho not elf\n";
+    EXPECT_EQ(GetFileVersion(t / "text"), "");
+    EXPECT_EQ(VersionText(t / "text"), "");
+    EXPECT_EQ(GetFileVersion(t / "missing"), "");
+    EXPECT_EQ(GetFileVersion(t.Path()), "");  // a directory
+    EXPECT_EQ(GetFileVersion("/bin/sh"), ""); // an ELF file without our note
+}
+
+TEST(UtilsTest, StringsAndRectangles) {
+    EXPECT_EQ(SplitString(",a,,b c,", ", "), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_TRUE(SplitString("", ",").empty());
+
+    std::string rest = "12,34,end";
+    std::string token;
+    NextToken(rest, ",", token);
+    EXPECT_EQ(token, "12");
+    EXPECT_EQ(rest, "34,end");
+    rest = "last";
+    NextToken(rest, ",", token);
+    EXPECT_EQ(token, "last");
+    EXPECT_EQ(rest, "");
+
+    EXPECT_EQ(ExtractBetween("German [de]", "[", "]"), "de");
+    EXPECT_EQ(ExtractBetween("[]", "[", "]"), "");
+    EXPECT_EQ(ExtractBetween("no marks", "[", "]"), "");
+    EXPECT_EQ(ExtractBetween("[open", "[", "]"), "");
+
+    const std::string random = RandomString(4000);
+    ASSERT_EQ(random.size(), 4000u);
+    const std::set<char> seen(random.begin(), random.end());
+    EXPECT_EQ(seen.size(), 36u); // every letter and digit turns up in 4000 draws
+    for (char c : seen)
+        EXPECT_TRUE((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) << c;
+
+    const TRect r{-10, 20, 300, 400};
+    EXPECT_EQ(RectToStr(r), "-10,20,300,400");
+    EXPECT_EQ(StrToRect(RectToStr(r), {}), r);
+    const TRect fallback{1, 2, 3, 4};
+    for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "1,2,x,4", "1,,3,4", "99999999999,1,2,3"})
+        EXPECT_EQ(StrToRect(bad, fallback), fallback) << bad;
+    EXPECT_EQ(StrToRect(" 1, 2 ,3,4 ", fallback), (TRect{1, 2, 3, 4}));
+    EXPECT_EQ(CenteredRect(101, 51, 1920, 1080), (TRect{909, 514, 1010, 565}));
+    EXPECT_EQ(CenteredRect(801, 600, 640, 480), (TRect{-80, -60, 721, 540}));
+}
+
+TEST(UtilsTest, SetsAndBooleanWordsAsTheSettingsWriteThem) {
+    static constexpr const char* Names[] = {"poOne", "poTwo", "poThree"};
+    const TSetType type{Names, 1};
+    EXPECT_EQ(SetToString(type, 0b101, true), "[poOne,poThree]");
+    EXPECT_EQ(SetToString(type, 0b101, false), "poOne,poThree");
+    EXPECT_EQ(SetToString(type, 0, true), "[]");
+    EXPECT_EQ(SetToString(type, 0x100, false), ""); // beyond the set's one byte
+
+    EXPECT_EQ(StringToSet(type, "[poOne,poThree]"), 0b101u);
+    EXPECT_EQ(StringToSet(type, "  [ potwo ,  POONE ]"), 0b011u);
+    EXPECT_EQ(StringToSet(type, "[poOne, bogus]"), 0u);
+    EXPECT_EQ(StringToSet(type, ""), 0u);
+    EXPECT_EQ(StringToSet(type, "[]"), 0u);
+    EXPECT_EQ(StringToSet(type, StringToSet(type, "x") == 0 ? "poTwo" : ""), 0b010u);
+
+    bool value = false;
+    EXPECT_TRUE(TryStrToBool("wahr", value) && value);
+    EXPECT_TRUE(TryStrToBool("FALSCH", value) && !value);
+    EXPECT_TRUE(TryStrToBool(" True ", value) && value);
+    EXPECT_TRUE(TryStrToBool("-1", value) && value);
+    EXPECT_TRUE(TryStrToBool("0", value) && !value);
+    EXPECT_FALSE(TryStrToBool("yes", value));
+    EXPECT_FALSE(TryStrToBool("", value));
+    EXPECT_STREQ(BoolToStr(true), "True");
+    EXPECT_STREQ(BoolToStr(false), "False");
+}
+
+} // namespace
+} // namespace qv
