@@ -1,1 +1,527 @@
+#include "view/SizeFormat.h"
+
+#include "support/Translate.h"
+
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <limits>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+// glibc's newlocale (2.36) never frees its copy of LOCPATH, which only the tests of real
+// locales below set; the program itself never sets LOCPATH. Read by LeakSanitizer when
+// the tests run under it, ignored otherwise.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:__argz_add_sep\n";
+}
+
+namespace qv {
+namespace {
+
+constexpr std::int64_t KB = 1024;
+constexpr std::int64_t MB = KB * 1024;
+constexpr std::int64_t GB = MB * 1024;
+constexpr std::int64_t TB = GB * 1024;
+
+// The two catalog keys, byte for byte, so that a key retyped with a look-alike character
+// in the source fails here.
+const char* const BankersKey = "\xE9\x93\xB6\xE8\xA1\x8C\xE5\x9B\x9B\xE8\x88\x8D\xE4\xBA\x94"
+                               "\xE5\x85\xA5";
+const char* const RoundDownKey = "\xE5\x90\x91\xE4\xB8\x8B\xE8\x88\x8D\xE5\x85\xA5\xEF\xBC\x88"
+                                 "\xE7\xB1\xBB\xE4\xBC\xBC\xE8\xB5\x84\xE6\xBA\x90\xE7\xAE\xA1"
+                                 "\xE7\x90\x86\xE5\x99\xA8\xEF\xBC\x89";
+
+// Every test starts from known separators, whatever the environment of the test run, and
+// leaves the ones it found.
+class SizeFormatTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Saved = NumberSeparators();
+        SetNumberSeparators(".", ",");
+    }
+    void TearDown() override { SetNumberSeparators(Saved); }
+
+private:
+    TNumberSeparators Saved;
+};
+
+struct TSizeCase {
+    std::int64_t Size;
+    const char* Bankers;
+    const char* RoundDown;
+};
+
+void ExpectSizes(const std::vector<TSizeCase>& Cases) {
+    for (const auto& Case : Cases) {
+        EXPECT_EQ(FormatSizeBankers(Case.Size), Case.Bankers) << "size " << Case.Size;
+        EXPECT_EQ(FormatSizeRoundDown(Case.Size), Case.RoundDown) << "size " << Case.Size;
+    }
+}
+
+TEST_F(SizeFormatTest, UnitsAndWholeValues) {
+    ExpectSizes({
+        {0, "0 Byte", "0 Byte"},
+        {1, "1 Byte", "1 Byte"},
+        {9, "9 Byte", "9 Byte"},
+        {10, "10 Byte", "10 Byte"},
+        {1023, "1023 Byte", "1023 Byte"},
+        {KB, "1 KB", "1 KB"},
+        {1536, "1.5 KB", "1.5 KB"},
+        {2 * MB, "2 MB", "2 MB"},
+        {3 * GB, "3 GB", "3 GB"},
+        {7 * TB, "7 TB", "7 TB"},
+        {512 * MB, "512 MB", "512 MB"},
+    });
+}
+
+TEST_F(SizeFormatTest, TwoDecimalsBelowTenOneBelowHundredNoneAbove) {
+    ExpectSizes({
+        {1100, "1.07 KB", "1.07 KB"},          // 1.07421875
+        {1126, "1.1 KB", "1.09 KB"},           // 1.099609375: rounds to a trailing zero
+        {20 * KB + 300, "20.3 KB", "20.2 KB"}, // 20.29296875
+        {99 * KB, "99 KB", "99 KB"},
+        {150 * KB + 700, "151 KB", "150 KB"}, // 150.68359375
+        {1000 * MB + 1, "1000 MB", "1000 MB"},
+    });
+}
+
+TEST_F(SizeFormatTest, RoundingAtDecadeBorders) {
+    ExpectSizes({
+        {10234, "9.99 KB", "9.99 KB"}, // 9.994140625
+        {10235, "10 KB", "9.99 KB"},   // 9.9951171875, past 9.995
+        {10239, "10 KB", "9.99 KB"},   // 9.9990234375
+        {10 * KB, "10 KB", "10 KB"},
+        {102348, "99.9 KB", "99.9 KB"}, // 99.94921875
+        {102349, "100 KB", "99.9 KB"},  // 99.9501953125, past 99.95
+        {100 * KB, "100 KB", "100 KB"},
+        {10 * MB - 1, "10 MB", "9.99 MB"},
+        {10 * TB - 1, "10 TB", "9.99 TB"},
+    });
+}
+
+TEST_F(SizeFormatTest, RoundingUpToTheNextUnitKeepsTheUnit) {
+    ExpectSizes({
+        {1048063, "1023 KB", "1023 KB"}, // 1023.4990234375
+        {1048064, "1024 KB", "1023 KB"}, // 1023.5 exactly: the even neighbour is 1024
+        {1048575, "1024 KB", "1023 KB"},
+        {MB, "1 MB", "1 MB"},
+        {1024 * MB - 1, "1024 MB", "1023 MB"},
+        {1024 * TB - 1, "1024 TB", "1023 TB"},
+    });
+}
+
+TEST_F(SizeFormatTest, TiesRoundToEven) {
+    // These sizes are exact ties after the division by the step, so only ties to even
+    // decides; half away from zero would give the second neighbour.
+    ASSERT_EQ(1.125 / 0.01, 112.5);
+    ASSERT_EQ(1.375 / 0.01, 137.5);
+    ASSERT_EQ(10.25 / 0.1, 102.5);
+    ASSERT_EQ(10.75 / 0.1, 107.5);
+    ExpectSizes({
+        {1152, "1.12 KB", "1.12 KB"},          // 1.125
+        {1408, "1.38 KB", "1.37 KB"},          // 1.375
+        {10496, "10.2 KB", "10.2 KB"},         // 10.25
+        {11008, "10.8 KB", "10.7 KB"},         // 10.75
+        {102912, "100 KB", "100 KB"},          // 100.5
+        {103936, "102 KB", "101 KB"},          // 101.5
+        {2049 * TB / 2, "1024 TB", "1024 TB"}, // 1024.5 TB
+        {2051 * TB / 2, "1026 TB", "1025 TB"}, // 1025.5 TB
+    });
+}
+
+TEST_F(SizeFormatTest, ThousandTwentyFourTerabytesAndMoreStayInTerabytes) {
+    constexpr auto Max = std::numeric_limits<std::int64_t>::max();
+    ExpectSizes({
+        {1024 * TB, "1024 TB", "1024 TB"},
+        {5 * 1024 * TB, "5120 TB", "5120 TB"},
+        {4099 * TB / 4, "1025 TB", "1024 TB"}, // 1024.75 TB
+        {123456 * TB + 3 * TB / 4, "123457 TB", "123456 TB"},
+        // INT64_MAX becomes 2^63 as a double: 8388608 TB in both styles.
+        {Max, "8388608 TB", "8388608 TB"},
+    });
+}
+
+TEST_F(SizeFormatTest, NegativeSizesMirrorTheirMagnitude) {
+    constexpr auto Min = std::numeric_limits<std::int64_t>::min();
+    ExpectSizes({
+        {-1, "-1 Byte", "-1 Byte"},
+        {-1023, "-1023 Byte", "-1023 Byte"},
+        {-1536, "-1.5 KB", "-1.5 KB"},
+        {-1408, "-1.38 KB", "-1.37 KB"},
+        {-10235, "-10 KB", "-9.99 KB"},
+        {-1048575, "-1024 KB", "-1023 KB"},
+        {-4099 * TB / 4, "-1025 TB", "-1024 TB"},
+        {Min, "-8388608 TB", "-8388608 TB"},
+    });
+}
+
+TEST_F(SizeFormatTest, SizesUseTheDecimalSeparatorAndNeverGroup) {
+    SetNumberSeparators(",", ".");
+    ExpectSizes({
+        {1536, "1,5 KB", "1,5 KB"},
+        {10235, "10 KB", "9,99 KB"},
+        {1023, "1023 Byte", "1023 Byte"},
+        {5 * 1024 * TB, "5120 TB", "5120 TB"},
+    });
+    // Arabic decimal separator, two bytes in UTF-8.
+    SetNumberSeparators("\xD9\xAB", "\xD9\xAC");
+    ExpectSizes({{1408,
+                  "1\xD9\xAB"
+                  "38 KB",
+                  "1\xD9\xAB"
+                  "37 KB"}});
+    // An empty decimal separator would glue the digits together.
+    SetNumberSeparators("", "");
+    EXPECT_EQ(FormatSizeBankers(1536), "1.5 KB");
+}
+
+TEST_F(SizeFormatTest, EveryStyleButBankersRoundsDown) {
+    EXPECT_EQ(SizeFormatterForStyle(fsrBankersRounding), &FormatSizeBankers);
+    for (const int Style : {0, 2, 3, 7, 255, -1}) {
+        EXPECT_EQ(SizeFormatterForStyle(Style), &FormatSizeRoundDown) << "style " << Style;
+    }
+    EXPECT_EQ(SizeFormatterForStyle(7)(10235), "9.99 KB");
+    EXPECT_EQ(SizeFormatterForStyle(0)(2 * MB), "2 MB");
+    EXPECT_EQ(SizeFormatterForStyle(1)(10235), "10 KB");
+}
+
+TEST_F(SizeFormatTest, FreeSpaceTextFollowsTheGivenFormatter) {
+    EXPECT_EQ(FormatFreeSpace(&FormatSizeRoundDown, 10235), "9.99 KB " + Tr("free"));
+    EXPECT_EQ(FormatFreeSpace(&FormatSizeBankers, 10235), "10 KB " + Tr("free"));
+    EXPECT_EQ(FormatFreeSpace(&FormatSizeBankers, 0), "0 Byte " + Tr("free"));
+    EXPECT_EQ(FormatFreeSpace(nullptr, 10235), "9.99 KB " + Tr("free"));
+}
+
+TEST(RoundingStyleNames, NamesOfTheStyles) {
+    EXPECT_EQ(RoundingStyleName(fsrBankersRounding), Tr(BankersKey));
+    EXPECT_EQ(RoundingStyleName(fsrRoundDown), Tr(RoundDownKey));
+    EXPECT_FALSE(RoundingStyleName(fsrBankersRounding).empty());
+    EXPECT_NE(RoundingStyleName(fsrBankersRounding), RoundingStyleName(fsrRoundDown));
+    for (const int Style : {0, 3, 7, 255, -1}) {
+        EXPECT_EQ(RoundingStyleName(Style), "") << "style " << Style;
+    }
+}
+
+TEST(RoundingStyleNames, StyleFromName) {
+    EXPECT_EQ(RoundingStyleFromName(Tr(BankersKey)), fsrBankersRounding);
+    EXPECT_EQ(RoundingStyleFromName(Tr(RoundDownKey)), fsrRoundDown);
+    EXPECT_EQ(RoundingStyleFromName(RoundingStyleName(fsrRoundDown)), fsrRoundDown);
+    // No match, a near match and the empty name of style 0 all give style 0.
+    EXPECT_EQ(RoundingStyleFromName("Banker's rounding"), fsrNone);
+    EXPECT_EQ(RoundingStyleFromName(Tr(BankersKey) + " "), fsrNone);
+    EXPECT_EQ(RoundingStyleFromName(Tr(RoundDownKey).substr(3)), fsrNone);
+    EXPECT_EQ(RoundingStyleFromName(""), fsrNone);
+}
+
+TEST(RoundingStyleNames, ListHoldsTheTwoOfferedStylesInOrder) {
+    std::vector<std::string> Names{"left over", "from before", "and more"};
+    GetRoundingStyleNames(Names);
+    const std::vector<std::string> Expected{Tr(BankersKey), Tr(RoundDownKey)};
+    EXPECT_EQ(Names, Expected);
+    GetRoundingStyleNames(Names);
+    EXPECT_EQ(Names, Expected);
+}
+
+TEST_F(SizeFormatTest, PercentRoundsToOneDecimal) {
+    EXPECT_EQ(FormatPercent(1.0), "100%");
+    EXPECT_EQ(FormatPercent(0.0), "0%");
+    EXPECT_EQ(FormatPercent(0.123), "12.3%");
+    EXPECT_EQ(FormatPercent(0.12345), "12.3%");
+    EXPECT_EQ(FormatPercent(0.375), "37.5%");
+    EXPECT_EQ(FormatPercent(0.5), "50%");
+    EXPECT_EQ(FormatPercent(0.999), "99.9%");
+    EXPECT_EQ(FormatPercent(0.9996), "100%");
+    EXPECT_EQ(FormatPercent(1.0 / 3), "33.3%");
+    EXPECT_EQ(FormatPercent(2.0 / 3), "66.7%");
+    EXPECT_EQ(FormatPercent(12345.0 / 1234567), "1%");
+}
+
+TEST_F(SizeFormatTest, PercentBelowHalfATenthIsZero) {
+    EXPECT_EQ(FormatPercent(0.0004), "0%");
+    EXPECT_EQ(FormatPercent(0.000499), "0%");
+    EXPECT_EQ(FormatPercent(0.00051), "0.1%");
+    EXPECT_EQ(FormatPercent(1.0 / 1e12), "0%");
+    // A tiny negative share rounds to zero without a sign.
+    EXPECT_EQ(FormatPercent(-0.0001), "0%");
+    EXPECT_EQ(FormatPercent(-0.5), "-50%");
+}
+
+TEST_F(SizeFormatTest, PercentTiesRoundToEven) {
+    // Shares whose percent is an exact binary tie at the second decimal.
+    ASSERT_EQ(0.0005 * 100 / 0.1, 0.5);
+    ASSERT_EQ(0.0025 * 100 / 0.1, 2.5);
+    ASSERT_EQ(0.0075 * 100 / 0.1, 7.5);
+    ASSERT_EQ(0.1225 * 100 / 0.1, 122.5);
+    ASSERT_EQ(0.1275 * 100 / 0.1, 127.5);
+    EXPECT_EQ(FormatPercent(0.0005), "0%");
+    EXPECT_EQ(FormatPercent(0.0025), "0.2%");
+    EXPECT_EQ(FormatPercent(0.0075), "0.8%");
+    EXPECT_EQ(FormatPercent(0.1225), "12.2%");
+    EXPECT_EQ(FormatPercent(0.1275), "12.8%");
+    // 0.15 has no exact binary form; the double below it is no tie and rounds down.
+    ASSERT_LT(0.0015 * 100 / 0.1, 1.5);
+    EXPECT_EQ(FormatPercent(0.0015), "0.1%");
+}
+
+TEST_F(SizeFormatTest, PercentUsesTheDecimalSeparator) {
+    SetNumberSeparators(",", ".");
+    EXPECT_EQ(FormatPercent(0.375), "37,5%");
+    EXPECT_EQ(FormatPercent(1.0), "100%");
+}
+
+TEST_F(SizeFormatTest, CountIsGroupedByThousands) {
+    EXPECT_EQ(FormatCount(0), "0");
+    EXPECT_EQ(FormatCount(7), "7");
+    EXPECT_EQ(FormatCount(999), "999");
+    EXPECT_EQ(FormatCount(1000), "1,000");
+    EXPECT_EQ(FormatCount(12345), "12,345");
+    EXPECT_EQ(FormatCount(123456), "123,456");
+    EXPECT_EQ(FormatCount(1234567), "1,234,567");
+    EXPECT_EQ(FormatCount(std::numeric_limits<std::int32_t>::max()), "2,147,483,647");
+    EXPECT_EQ(FormatCount(-999), "-999");
+    EXPECT_EQ(FormatCount(-1234), "-1,234");
+    EXPECT_EQ(FormatCount(-123456), "-123,456");
+    EXPECT_EQ(FormatCount(std::numeric_limits<std::int32_t>::min()), "-2,147,483,648");
+}
+
+TEST_F(SizeFormatTest, CountUsesTheThousandsSeparator) {
+    SetNumberSeparators(",", ".");
+    EXPECT_EQ(FormatCount(1234567), "1.234.567");
+    SetNumberSeparators(",", "\xE2\x80\xAF"); // narrow no-break space
+    EXPECT_EQ(FormatCount(1234567), "1\xE2\x80\xAF"
+                                    "234\xE2\x80\xAF"
+                                    "567");
+    SetNumberSeparators(".", "\xC2\xA0"); // no-break space
+    EXPECT_EQ(FormatCount(-20000), "-20\xC2\xA0"
+                                   "000");
+    SetNumberSeparators(".", "");
+    EXPECT_EQ(FormatCount(1234567), "1234567");
+}
+
+TEST_F(SizeFormatTest, CountFollowsTheLocaleGrouping) {
+    SetNumberSeparators(TNumberSeparators{".", ",", "\3\2"}); // lakh and crore
+    EXPECT_EQ(FormatCount(123), "123");
+    EXPECT_EQ(FormatCount(1234), "1,234");
+    EXPECT_EQ(FormatCount(1234567), "12,34,567");
+    EXPECT_EQ(FormatCount(123456789), "12,34,56,789");
+    SetNumberSeparators(TNumberSeparators{".", ",", "\3\x7F"}); // one group only
+    EXPECT_EQ(FormatCount(123456789), "123456,789");
+    SetNumberSeparators(TNumberSeparators{".", ",", "\4"});
+    EXPECT_EQ(FormatCount(123456789), "1,2345,6789");
+}
+
+// A text width of one unit per byte: the widths are the lengths the test can count.
+int ByteWidth(std::string_view Text) {
+    return static_cast<int>(Text.size());
+}
+
+// Checks that Path shrinks through Steps (Path itself first): with no room at all every
+// step but the last is measured once, in order, and the last is the result; at every other
+// width the result is the first step that fits.
+void ExpectShrinkingSequence(const std::string& Path, const std::vector<std::string>& Steps) {
+    ASSERT_EQ(Steps.front(), Path);
+    std::vector<std::string> Measured;
+    const auto Recorder = [&Measured](std::string_view Text) {
+        Measured.emplace_back(Text);
+        return ByteWidth(Text);
+    };
+    EXPECT_EQ(ShortenPathToWidth(Path, Recorder, -1), Steps.back());
+    EXPECT_EQ(Measured, std::vector<std::string>(Steps.begin(), Steps.end() - 1));
+
+    for (int Width = ByteWidth(Path) + 2; Width >= 0; --Width) {
+        std::string Expected = Steps.back();
+        for (const auto& Step : Steps) {
+            if (ByteWidth(Step) <= Width) {
+                Expected = Step;
+                break;
+            }
+        }
+        EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, Width), Expected) << "width " << Width;
+    }
+}
+
+TEST(ShortenPathToWidth, WalksTheWholeShrinkingSequence) {
+    ExpectShrinkingSequence("/home/user/Photos/2004/img.jpg", {
+                                                                  "/home/user/Photos/2004/img.jpg",
+                                                                  "/.../user/Photos/2004/img.jpg",
+                                                                  "/.../Photos/2004/img.jpg",
+                                                                  "/.../2004/img.jpg",
+                                                                  "/.../img.jpg",
+                                                                  ".../img.jpg",
+                                                                  "img.jpg",
+                                                              });
+}
+
+TEST(ShortenPathToWidth, HiddenDirectoriesAreCutOneAtATime) {
+    ExpectShrinkingSequence("/.a/b/.c/f", {
+                                              "/.a/b/.c/f",
+                                              "/.../b/.c/f",
+                                              "/.../.c/f",
+                                              "/.../f",
+                                              ".../f",
+                                              "f",
+                                          });
+}
+
+TEST(ShortenPathToWidth, RelativePathsAndTopLevelFiles) {
+    ExpectShrinkingSequence("docs/notes/todo.txt", {
+                                                       "docs/notes/todo.txt",
+                                                       ".../notes/todo.txt",
+                                                       ".../todo.txt",
+                                                       "todo.txt",
+                                                   });
+    EXPECT_EQ(ShortenPathToWidth("/vmlinuz", ByteWidth, 3), "vmlinuz");
+    EXPECT_EQ(ShortenPathToWidth("/vmlinuz", ByteWidth, 8), "/vmlinuz");
+}
+
+TEST(ShortenPathToWidth, FittingPathsAndBareNamesStayUnchanged) {
+    const std::string Path = "/home/user/Photos/2004/img.jpg";
+    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, ByteWidth(Path)), Path);
+    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, 300), Path);
+    EXPECT_EQ(ShortenPathToWidth("a-rather-long-file-name.tar.gz", ByteWidth, 0),
+              "a-rather-long-file-name.tar.gz");
+    EXPECT_EQ(ShortenPathToWidth("", ByteWidth, 0), "");
+    // Without a way to measure, nothing is known not to fit.
+    EXPECT_EQ(ShortenPathToWidth(Path, TTextWidthFunc{}, 0), Path);
+}
+
+TEST(ShortenPathToWidth, NamesKeepTheirBytes) {
+    // UTF-8 and a byte that is no UTF-8 at all: cuts happen only at "/".
+    const std::string Path = "/srv/\xE7\x85\xA7\xE7\x89\x87/x\xFFy/\xC3\xA9t\xC3\xA9.png";
+    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, 20), "/.../x\xFFy/\xC3\xA9t\xC3\xA9.png");
+    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, 0), "\xC3\xA9t\xC3\xA9.png");
+}
+
+TEST(CutLeadingDirectory, OneStepAtATime) {
+    const auto Cut = [](std::string Dir) {
+        CutLeadingDirectory(Dir);
+        return Dir;
+    };
+    EXPECT_EQ(Cut("/"), "");
+    EXPECT_EQ(Cut("/a/"), "/.../");
+    EXPECT_EQ(Cut("/a/b/"), "/.../b/");
+    EXPECT_EQ(Cut("/.../b/"), "/.../");
+    EXPECT_EQ(Cut("/.../b/c/"), "/.../c/");
+    EXPECT_EQ(Cut("/.config/b/"), "/.../b/");
+    // Short hidden names: only an ellipsis of an earlier step may be dropped whole.
+    EXPECT_EQ(Cut("/.a/b/"), "/.../b/");
+    EXPECT_EQ(Cut(".ab/c/"), ".../c/");
+    EXPECT_EQ(Cut("a/b/"), ".../b/");
+    EXPECT_EQ(Cut(".../b/"), ".../");
+    EXPECT_EQ(Cut(".../"), "");
+    EXPECT_EQ(Cut(""), "");
+}
+
+// Restores an environment variable when the test ends.
+class TEnvGuard {
+public:
+    explicit TEnvGuard(const char* Name) : Name(Name) {
+        if (const char* Value = std::getenv(Name)) {
+            Old = Value;
+        }
+    }
+    ~TEnvGuard() {
+        if (Old) {
+            setenv(Name, Old->c_str(), 1);
+        } else {
+            unsetenv(Name);
+        }
+    }
+    TEnvGuard(const TEnvGuard&) = delete;
+    TEnvGuard& operator=(const TEnvGuard&) = delete;
+
+private:
+    const char* Name;
+    std::optional<std::string> Old;
+};
+
+TEST(NumberSeparators, PlainLocalesAndMissingOnes) {
+    for (const char* Name : {"C", "POSIX", "C.UTF-8", "xx_NOWHERE.UTF-8"}) {
+        const auto Separators = ReadNumberSeparators(Name);
+        EXPECT_EQ(Separators.Decimal, ".") << Name;
+        EXPECT_EQ(Separators.Thousands, "") << Name;
+        EXPECT_FALSE(Separators.Grouping.empty()) << Name;
+    }
+}
+
+TEST(NumberSeparators, SetReplacesAllThree) {
+    const auto Saved = NumberSeparators();
+    SetNumberSeparators(",", "'");
+    auto Current = NumberSeparators();
+    EXPECT_EQ(Current.Decimal, ",");
+    EXPECT_EQ(Current.Thousands, "'");
+    EXPECT_EQ(Current.Grouping, "\3");
+    SetNumberSeparators("", "");
+    Current = NumberSeparators();
+    EXPECT_EQ(Current.Decimal, ".");
+    EXPECT_EQ(Current.Thousands, "");
+    SetNumberSeparators(Saved);
+}
+
+// Compiles real locales into a private folder (LOCPATH) so that the reading is checked
+// against what the C library says, not against values the test made up.
+class NumberSeparatorsOfRealLocales : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Folder = std::filesystem::temp_directory_path() /
+                 ("qv-locales-" + std::to_string(static_cast<long>(getpid())));
+        std::filesystem::create_directories(Folder);
+        for (const char* Name : {"de_DE", "en_IN"}) {
+            const std::string Command = std::string("localedef -i ") + Name + " -f UTF-8 '" +
+                                        (Folder / (std::string(Name) + ".UTF-8")).string() +
+                                        "' >/dev/null 2>&1";
+            if (std::system(Command.c_str()) != 0) {
+                Available = false;
+            }
+        }
+    }
+    static void TearDownTestSuite() {
+        std::error_code Ignored;
+        std::filesystem::remove_all(Folder, Ignored);
+    }
+    void SetUp() override {
+        if (!Available) {
+            GTEST_SKIP() << "localedef or the locale sources are not installed";
+        }
+        setenv("LOCPATH", Folder.c_str(), 1);
+    }
+
+    static inline std::filesystem::path Folder;
+    static inline bool Available = true;
+    TEnvGuard LocPath{"LOCPATH"};
+    TEnvGuard LcAll{"LC_ALL"};
+};
+
+TEST_F(NumberSeparatorsOfRealLocales, NamedLocale) {
+    const auto German = ReadNumberSeparators("de_DE.UTF-8");
+    EXPECT_EQ(German.Decimal, ",");
+    EXPECT_EQ(German.Thousands, ".");
+    EXPECT_EQ(German.Grouping.front(), '\3');
+    const auto Indian = ReadNumberSeparators("en_IN.UTF-8");
+    EXPECT_EQ(Indian.Decimal, ".");
+    EXPECT_EQ(Indian.Thousands, ",");
+    EXPECT_EQ(Indian.Grouping, "\3\2");
+}
+
+TEST_F(NumberSeparatorsOfRealLocales, EnvironmentLocaleWithoutTouchingTheGlobalOne) {
+    const std::string GlobalBefore = std::setlocale(LC_NUMERIC, nullptr);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    const auto FromEnvironment = ReadNumberSeparators("");
+    EXPECT_EQ(FromEnvironment.Decimal, ",");
+    EXPECT_EQ(FromEnvironment.Thousands, ".");
+    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), GlobalBefore);
+
+    const auto Saved = NumberSeparators();
+    SetNumberSeparators(FromEnvironment);
+    EXPECT_EQ(FormatSizeRoundDown(10235), "9,99 KB");
+    EXPECT_EQ(FormatCount(1234567), "1.234.567");
+    SetNumberSeparators(Saved);
+}
+
+} // namespace
+} // namespace qv

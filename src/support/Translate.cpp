@@ -1,10 +1,288 @@
 #include "support/Translate.h"
 
-namespace qv {
+#include "support/QvLogger.h"
 
-// No catalogs are loaded yet: every key stands for itself.
+#include <algorithm>
+#include <boost/locale/gnu_gettext.hpp>
+#include <boost/locale/message.hpp>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <locale>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+#ifndef QV_INSTALL_PREFIX
+#define QV_INSTALL_PREFIX "/usr/local"
+#endif
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using TMessageFacet = boost::locale::message_format<char>;
+
+constexpr const char* CatalogDomain = "default";
+
+// One language's catalog. It never changes once published, so a thread that took it in Tr
+// can go on reading it while a switch publishes the next one.
+struct TCatalog {
+    std::string Language;
+    std::locale Owner; // owns Facet
+    const TMessageFacet* Facet = nullptr;
+    int Domain = 0;
+};
+
+std::mutex StateLock;                    // guards Current and CustomFolders
+std::shared_ptr<const TCatalog> Current; // null while no language was chosen
+std::vector<std::string> CustomFolders;  // set by tests; empty: the program's own folders
+
+// One switch at a time, so that of two racing switches the later one wins.
+std::mutex SwitchLock;
+
+// Codes end up as path components: anything but letters, digits, "_" and "-" could leave
+// the catalog folder, so such a code never names a catalog.
+bool IsLanguageCode(std::string_view Code) {
+    return !Code.empty() && Code.size() <= 32 && std::all_of(Code.begin(), Code.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-';
+    });
+}
+
+// "de_DE.UTF-8@euro" -> "de_DE"; the C locale's names -> "en".
+std::string NormaliseCode(std::string_view Code) {
+    Code = Code.substr(0, Code.find_first_of(".@"));
+    if (Code == "C" || Code == "POSIX")
+        return "en";
+    return std::string(Code);
+}
+
+std::vector<std::string> ProgramCatalogFolders() {
+    std::vector<std::string> folders;
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    if (!error)
+        folders.push_back((exe.parent_path() / "locale").string());
+    std::string installed = QV_INSTALL_PREFIX "/share/quorvel/locale";
+    if (std::find(folders.begin(), folders.end(), installed) == folders.end())
+        folders.push_back(std::move(installed));
+    return folders;
+}
+
+// The whole file, or nothing when there is no such file or it cannot be read. A catalog is
+// small; anything huge is not one and is not read.
+std::optional<std::vector<char>> ReadCatalogFile(const std::string& Path) {
+    std::error_code error;
+    if (!fs::is_regular_file(Path, error))
+        return std::nullopt;
+    const std::uintmax_t size = fs::file_size(Path, error);
+    if (error || size > 64u * 1024 * 1024) {
+        LogError("Message catalog " + Path + " is too large or unreadable");
+        return std::nullopt;
+    }
+    std::ifstream in(Path, std::ios::binary);
+    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        LogError("Message catalog " + Path + " cannot be read");
+        return std::nullopt;
+    }
+    return data;
+}
+
+// Why the .mo image is unusable, or nullptr when it is sound. The catalog reader trusts
+// the offsets in the file (it reads strings up to their NUL and divides by the hash size
+// minus 2), so only an image checked here is handed to it.
+const char* MoImageProblem(const std::vector<char>& Data) {
+    const std::uint64_t size = Data.size();
+    if (size < 28)
+        return "it is too short";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(Data.data());
+    const bool littleEndian =
+        bytes[0] == 0xde && bytes[1] == 0x12 && bytes[2] == 0x04 && bytes[3] == 0x95;
+    const bool bigEndian =
+        bytes[0] == 0x95 && bytes[1] == 0x04 && bytes[2] == 0x12 && bytes[3] == 0xde;
+    if (!littleEndian && !bigEndian)
+        return "it is not a .mo file";
+    // Callers only ask for words inside the image.
+    const auto word = [&](std::uint64_t At) -> std::uint64_t {
+        const unsigned char* p = bytes + At;
+        if (littleEndian)
+            return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+        return p[3] | (p[2] << 8) | (p[1] << 16) | (std::uint32_t(p[0]) << 24);
+    };
+    if ((word(4) >> 16) > 1)
+        return "its format revision is unknown";
+    const std::uint64_t count = word(8);
+    const std::uint64_t keys = word(12);
+    const std::uint64_t values = word(16);
+    const std::uint64_t hashSize = word(20);
+    const std::uint64_t hashes = word(24);
+    if (count == 0)
+        return "it has no header entry";
+    if (keys + 8 * count > size || values + 8 * count > size)
+        return "its string tables lie outside the file";
+    for (const std::uint64_t table : {keys, values}) {
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t length = word(table + 8 * i);
+            const std::uint64_t offset = word(table + 8 * i + 4);
+            if (offset + length >= size || bytes[offset + length] != 0)
+                return "a string lies outside the file or is not terminated";
+        }
+    }
+    if (hashSize != 0) {
+        if (hashSize <= 2 || hashes + 4 * hashSize > size)
+            return "its hash table is damaged";
+        for (std::uint64_t i = 0; i < hashSize; ++i)
+            if (word(hashes + 4 * i) > count)
+                return "its hash table points outside the strings";
+    }
+    return nullptr;
+}
+
+// Loads the catalog of Language (de_AT: de_AT in every folder, then de) into Catalog.
+// Returns false when there is none or none that can be used.
+bool LoadCatalog(TCatalog& Catalog, const std::vector<std::string>& Folders) {
+    std::vector<std::string> candidates{Catalog.Language};
+    if (const std::size_t bar = Catalog.Language.find('_'); bar != std::string::npos && bar > 0)
+        candidates.push_back(Catalog.Language.substr(0, bar));
+
+    for (const std::string& candidate : candidates) {
+        for (const std::string& folder : Folders) {
+            const std::string path =
+                folder + "/" + candidate + "/LC_MESSAGES/" + CatalogDomain + ".mo";
+            const std::optional<std::vector<char>> image = ReadCatalogFile(path);
+            if (!image)
+                continue;
+            if (const char* problem = MoImageProblem(*image)) {
+                LogError("Message catalog " + path + " is ignored: " + problem);
+                continue;
+            }
+            try {
+                boost::locale::gnu_gettext::messages_info info;
+                info.language = candidate;
+                info.encoding = "UTF-8";
+                info.paths = {folder};
+                info.domains = {boost::locale::gnu_gettext::messages_info::domain(CatalogDomain)};
+                // The reader gets the image checked above, never the file a second time.
+                info.callback = [&](const std::string& FileName, const std::string&) {
+                    return FileName == path ? *image : std::vector<char>();
+                };
+                TMessageFacet* facet =
+                    boost::locale::gnu_gettext::create_messages_facet<char>(info);
+                Catalog.Owner = std::locale(std::locale::classic(), facet);
+                Catalog.Facet = facet;
+                Catalog.Domain = facet->domain(CatalogDomain);
+                LogDebug("Message catalog " + path + " in use for " + Catalog.Language);
+                return true;
+            } catch (const std::exception& e) {
+                LogError("Message catalog " + path + " is ignored: " + e.what());
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::string Tr(const char* MsgId) {
+    // The empty key would give the catalog's header.
+    if (MsgId == nullptr || *MsgId == '\0')
+        return {};
+    std::shared_ptr<const TCatalog> catalog;
+    {
+        std::lock_guard guard(StateLock);
+        catalog = Current;
+    }
+    if (catalog && catalog->Facet) {
+        try {
+            const char* text = catalog->Facet->get(catalog->Domain, nullptr, MsgId);
+            if (text != nullptr && *text != '\0')
+                return text;
+        } catch (const std::exception&) {
+            // The image was checked when it was loaded; should the reader still object,
+            // the key is the best text there is.
+        }
+    }
     return MsgId;
+}
+
+bool UseLanguage(const std::string& Code) {
+    auto catalog = std::make_shared<TCatalog>();
+    catalog->Language = Code.empty() ? DefaultLanguage() : NormaliseCode(Code);
+
+    std::lock_guard switching(SwitchLock);
+    bool found = false;
+    if (IsLanguageCode(catalog->Language))
+        found = LoadCatalog(*catalog, GetCatalogFolders());
+    if (!found)
+        LogDebug("No message catalog for \"" + catalog->Language + "\": the keys are shown");
+    std::lock_guard guard(StateLock);
+    Current = std::move(catalog);
+    return found;
+}
+
+std::string CurrentLanguage() {
+    std::lock_guard guard(StateLock);
+    return Current ? Current->Language : std::string();
+}
+
+std::string DefaultLanguage() {
+    std::string_view value;
+    if (const char* language = std::getenv("LANGUAGE")) {
+        // A priority list "de_AT:de:en"; empty entries are skipped as gettext does.
+        std::string_view list = language;
+        while (value.empty() && !list.empty()) {
+            const std::size_t colon = list.find(':');
+            value = list.substr(0, colon);
+            list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
+        }
+    }
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (!value.empty())
+            break;
+        if (const char* setting = std::getenv(name))
+            value = setting;
+    }
+    std::string code = NormaliseCode(value);
+    return code.empty() ? "en" : code;
+}
+
+std::vector<std::string> GetInstalledLanguages() {
+    std::set<std::string> codes;
+    for (const std::string& folder : GetCatalogFolders()) {
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string code = it->path().filename().string();
+            std::error_code fileError;
+            if (IsLanguageCode(code) &&
+                fs::is_regular_file(
+                    it->path() / "LC_MESSAGES" / (std::string(CatalogDomain) + ".mo"), fileError))
+                codes.insert(code);
+        }
+    }
+    return {codes.begin(), codes.end()};
+}
+
+std::vector<std::string> GetCatalogFolders() {
+    {
+        std::lock_guard guard(StateLock);
+        if (!CustomFolders.empty())
+            return CustomFolders;
+    }
+    static const std::vector<std::string> programFolders = ProgramCatalogFolders();
+    return programFolders;
+}
+
+void SetCatalogFolders(std::vector<std::string> Folders) {
+    std::lock_guard guard(StateLock);
+    CustomFolders = std::move(Folders);
 }
 
 } // namespace qv
