@@ -77,6 +77,20 @@ void RemoveContents(int Fd) {
 
 } // namespace
 
+void MakeChain(const std::string& Dir, int Levels) {
+    int error = 0;
+    TFd dir = OpenDirectory(Dir, true, error);
+    for (int i = 0; i < Levels && dir.Valid(); ++i) {
+        if (::mkdirat(dir.Get(), "d", 0755) != 0 && errno != EEXIST)
+            Fail("mkdir in chain");
+        TFd next(OpenDirectoryAt(dir.Get(), "d"));
+        TFd file(::openat(next.Get(), "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        if (!next.Valid() || !file.Valid() || ::ftruncate(file.Get(), 1) != 0)
+            Fail("file in chain");
+        dir = std::move(next);
+    }
+}
+
 void RemoveTree(const std::string& Path) {
     int error = 0;
     ::chmod(Path.c_str(), 0755);

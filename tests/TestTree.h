@@ -30,6 +30,9 @@ private:
     std::string Root;
 };
 
+// Makes a chain of Levels nested directories "d" below Dir, each holding a 1-byte file "f".
+void MakeChain(const std::string& Dir, int Levels);
+
 // Removes a tree of any depth without following symbolic links.
 void RemoveTree(const std::string& Path);
 

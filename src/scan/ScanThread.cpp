@@ -1,0 +1,149 @@
+#include "scan/ScanThread.h"
+
+#include "settings/QvSettings.h"
+#include "support/QvLogger.h"
+#include "tree/TreeTypes.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace qv {
+
+using namespace std::chrono_literals;
+
+// --- TDirScanThread ----------------------------------------------------------------------
+
+TDirScanThread::TDirScanThread(TDirNode& Node, TMainThreadDispatcher& Dispatcher,
+                               std::shared_ptr<TScanThreadRegistry> Owner)
+    : TThread(Dispatcher), DirScanner(std::make_unique<TDirScanner>(Node)),
+      Owner(std::move(Owner)) {
+    SetPriority(tpLower);
+}
+
+TDirScanThread::~TDirScanThread() {
+    StopAndWait();
+}
+
+void TDirScanThread::StopAndWait() {
+    Terminate();
+    DirScanner->Stop();
+    while (DirScanner->Busy())
+        std::this_thread::sleep_for(10ms);
+    // A thread never started ends now, without scanning; it cannot unregister and free
+    // itself before the caller releases the list's lock.
+    Resume();
+}
+
+void TDirScanThread::Execute() {
+    if (Terminated())
+        return;
+    TSettings& settings = AppSettings();
+    const std::int64_t threshold = settings.GroupSmallFiles() ? settings.GroupFileSize() : 0;
+    TDirNode& root = DirScanner->RootNode();
+    // A drive of "Local Drives" stays on its own file system: the other drives are scanned
+    // by their own threads.
+    const TFileSystemNode* top = &root;
+    while (top->Parent())
+        top = top->Parent();
+    DirScanner->SetCrossFileSystems(top->GetNodeType() != ntFixedDrives &&
+                                    settings.CrossFileSystems());
+    try {
+        DirScanner->Scan(root.GetFullPath(), threshold);
+    } catch (const std::exception& e) {
+        LogError(std::string("Scan of ") + root.GetFullPath() + " failed: " + e.what());
+    }
+}
+
+void TDirScanThread::DoTerminate() {
+    TNotifyEvent handler;
+    {
+        // Unregistering and taking the handler under the list's lock: Shutdown, which
+        // clears handlers under the same lock, then never lets one of its threads through.
+        std::lock_guard guard(Owner->Lock);
+        std::erase(Owner->Threads, this);
+        handler = TakeOnTerminate();
+    }
+    Deliver(handler);
+}
+
+// --- TDirScanThreadList ------------------------------------------------------------------
+
+TDirScanThreadList::TDirScanThreadList(int MaxThreads, TMainThreadDispatcher& Dispatcher)
+    : Max(MaxThreads), Dispatcher(Dispatcher) {}
+
+TDirScanThreadList::~TDirScanThreadList() {
+    std::lock_guard guard(Registry->Lock);
+    for (TDirScanThread* thread : Registry->Threads)
+        thread->StopAndWait();
+    Registry->Threads.clear();
+}
+
+TDirScanThread* TDirScanThreadList::StartThread(TDirNode& Node) {
+    std::lock_guard guard(Registry->Lock);
+    if (int(Registry->Threads.size()) >= Max)
+        return nullptr;
+    auto thread = std::make_unique<TDirScanThread>(Node, Dispatcher, Registry);
+    TDirScanThread* result = thread.get();
+    Registry->Threads.push_back(result);
+    TThread::Adopt(std::move(thread));
+    return result;
+}
+
+bool TDirScanThreadList::IsIdle() const {
+    return Count() == 0;
+}
+
+bool TDirScanThreadList::IsFull() const {
+    return Count() >= Max;
+}
+
+int TDirScanThreadList::Count() const {
+    std::lock_guard guard(Registry->Lock);
+    return int(Registry->Threads.size());
+}
+
+void TDirScanThreadList::Remove(TDirScanThread* Thread) {
+    std::lock_guard guard(Registry->Lock);
+    std::erase(Registry->Threads, Thread);
+}
+
+std::string TDirScanThreadList::GetCurrentPath() const {
+    std::lock_guard guard(Registry->Lock);
+    if (Registry->Threads.empty())
+        return {};
+    return Registry->Threads.front()->Scanner().GetCurrentPath();
+}
+
+void TDirScanThreadList::StopAll() {
+    std::lock_guard guard(Registry->Lock);
+    for (TDirScanThread* thread : Registry->Threads)
+        thread->StopAndWait();
+}
+
+int TDirScanThreadList::StopThreadsInside(const TDirNode& Node) {
+    std::lock_guard guard(Registry->Lock);
+    int stopped = 0;
+    for (TDirScanThread* thread : Registry->Threads)
+        for (const TGroupNode* p = thread->Scanner().RootNode().Parent(); p; p = p->Parent())
+            if (p == &Node) {
+                thread->StopAndWait();
+                ++stopped;
+                break;
+            }
+    return stopped;
+}
+
+void TDirScanThreadList::Shutdown() {
+    {
+        std::lock_guard guard(Registry->Lock);
+        for (TDirScanThread* thread : Registry->Threads) {
+            thread->SetOnTerminate(nullptr);
+            thread->StopAndWait();
+        }
+    }
+    while (!IsIdle())
+        std::this_thread::sleep_for(50ms);
+}
+
+} // namespace qv

@@ -1,0 +1,150 @@
+#include "support/QvThread.h"
+
+#include "support/QvLogger.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <utility>
+
+namespace qv {
+
+// --- TQueuedDispatcher -------------------------------------------------------------------
+
+void TQueuedDispatcher::RunAndWait(const std::function<void()>& Call) {
+    auto call = std::make_shared<TCall>();
+    call->Function = &Call;
+    std::unique_lock guard(Lock);
+    if (Closed)
+        return;
+    Queue.push_back(call);
+    Changed.notify_all();
+    // A call the main thread has taken is waited for even after Close: it runs on the
+    // worker's own function object.
+    Changed.wait(guard, [&] { return call->Done || (Closed && !call->Taken); });
+}
+
+int TQueuedDispatcher::Pump() {
+    int ran = 0;
+    for (;;) {
+        std::shared_ptr<TCall> call;
+        {
+            std::lock_guard guard(Lock);
+            if (Queue.empty())
+                return ran;
+            call = Queue.front();
+            Queue.pop_front();
+            call->Taken = true;
+        }
+        auto finish = [&] {
+            std::lock_guard guard(Lock);
+            call->Done = true;
+            Changed.notify_all();
+        };
+        try {
+            (*call->Function)();
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
+        ++ran;
+    }
+}
+
+int TQueuedDispatcher::WaitAndPump(std::chrono::milliseconds Timeout) {
+    {
+        std::unique_lock guard(Lock);
+        Changed.wait_for(guard, Timeout, [&] { return !Queue.empty() || Closed; });
+    }
+    return Pump();
+}
+
+void TQueuedDispatcher::Close() {
+    std::lock_guard guard(Lock);
+    Closed = true;
+    Queue.clear();
+    Changed.notify_all();
+}
+
+// --- TThread -----------------------------------------------------------------------------
+
+TThread::TThread(TMainThreadDispatcher& Dispatcher) : Dispatcher(Dispatcher) {}
+
+TThread::~TThread() {
+    if (Worker.joinable() && Worker.get_id() != std::this_thread::get_id())
+        Worker.join();
+}
+
+void TThread::Adopt(std::unique_ptr<TThread> Thread) {
+    TThread* thread = Thread.get();
+    thread->FreeOnTerminate = true;
+    thread->Self = std::move(Thread);
+}
+
+void TThread::Resume() {
+    if (Started.exchange(true))
+        return;
+    if (FreeOnTerminate) {
+        // The thread may end and free itself at once: nothing of it is touched afterwards.
+        std::thread([this] { Run(); }).detach();
+        return;
+    }
+    Worker = std::thread([this] { Run(); });
+}
+
+void TThread::SetOnTerminate(TNotifyEvent Handler) {
+    std::lock_guard guard(HandlerLock);
+    OnTerminate = std::move(Handler);
+}
+
+TThread::TNotifyEvent TThread::TakeOnTerminate() {
+    std::lock_guard guard(HandlerLock);
+    return std::exchange(OnTerminate, nullptr);
+}
+
+void TThread::WaitFor() {
+    if (Worker.joinable() && Worker.get_id() != std::this_thread::get_id())
+        Worker.join();
+}
+
+void TThread::Deliver(const TNotifyEvent& Handler) {
+    if (Handler)
+        Dispatcher.RunAndWait([&] { Handler(*this); });
+}
+
+void TThread::DoTerminate() {
+    Deliver(TakeOnTerminate());
+}
+
+void TThread::Run() {
+    if (Priority == tpLower) {
+        // One step below the others, so that the window stays responsive; best effort.
+        const id_t tid = id_t(::gettid());
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, tid);
+        if (errno == 0)
+            ::setpriority(PRIO_PROCESS, tid, std::min(nice + 2, 19));
+    }
+    try {
+        Execute();
+    } catch (const std::exception& e) {
+        LogError(std::string("Thread ended by an exception: ") + e.what());
+    } catch (...) {
+        LogError("Thread ended by an unknown exception");
+    }
+    try {
+        DoTerminate();
+    } catch (const std::exception& e) {
+        LogError(std::string("Termination event failed: ") + e.what());
+    } catch (...) {
+        LogError("Termination event failed");
+    }
+    if (FreeOnTerminate) {
+        std::unique_ptr<TThread> self = std::move(Self);
+        // self frees this object here; nothing may follow.
+    }
+}
+
+} // namespace qv

@@ -1,0 +1,285 @@
+// Scan threads and their list, with a dispatcher this test pumps as the main thread. Run
+// under ThreadSanitizer.
+
+#include "scan/ScanThread.h"
+
+#include "TestTree.h"
+#include "settings/QvSettings.h"
+#include "tree/TreeTypes.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TTempDir;
+
+// The settings the workers read live in a private folder, with grouping as by default.
+class TSettingsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Folder = std::make_unique<TTempDir>();
+        ::setenv("XDG_CONFIG_HOME", Folder->Path().c_str(), 1);
+    }
+    void TearDown() override { Folder.reset(); }
+
+private:
+    std::unique_ptr<TTempDir> Folder;
+};
+[[maybe_unused]] const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new TSettingsEnvironment);
+
+// Pumps the dispatcher until List is idle and the events of its last threads, which
+// unregister just before they deliver, have come in.
+void PumpUntilIdle(TQueuedDispatcher& Dispatcher, const TDirScanThreadList& List) {
+    for (int i = 0; i < 500 && !List.IsIdle(); ++i)
+        Dispatcher.WaitAndPump(10ms);
+    while (Dispatcher.WaitAndPump(200ms) > 0) {
+    }
+    EXPECT_TRUE(List.IsIdle());
+}
+
+TEST(ScanThreadTest, NineThreadsAndATenthRefused) {
+    TTempDir t;
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    std::vector<TDirScanThread*> threads;
+    for (int i = 0; i < 9; ++i) {
+        TDirNode* dir = root.AddDirectory("d" + std::to_string(i), faDirectory);
+        threads.push_back(list.StartThread(*dir));
+        ASSERT_NE(threads.back(), nullptr);
+        EXPECT_EQ(list.IsFull(), i == 8);
+    }
+    TDirNode* tenth = root.AddDirectory("d9", faDirectory);
+    EXPECT_EQ(list.StartThread(*tenth), nullptr);
+    EXPECT_EQ(list.Count(), 9);
+    EXPECT_EQ(list.GetCurrentPath(), "");
+
+    // Suspended threads that are stopped end without scanning and unregister.
+    list.StopAll();
+    PumpUntilIdle(dispatcher, list);
+    EXPECT_FALSE(list.IsFull());
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(static_cast<TDirNode*>(root.GetChild(i))->ScanError(), 0);
+}
+
+TEST(ScanThreadTest, EventsRunOnTheMainThreadAfterUnregistering) {
+    TTempDir t;
+    for (int i = 0; i < 3; ++i)
+        t.File("d" + std::to_string(i) + "/f", 100 + i);
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    const std::thread::id main = std::this_thread::get_id();
+    std::vector<TDirScanThread*> threads;
+    std::vector<int> countsSeen;
+    for (int i = 0; i < 3; ++i) {
+        TDirNode* dir = root.AddDirectory("d" + std::to_string(i), faDirectory);
+        TDirScanThread* thread = list.StartThread(*dir);
+        ASSERT_NE(thread, nullptr);
+        thread->SetOnTerminate([&, thread](TThread& ended) {
+            EXPECT_EQ(std::this_thread::get_id(), main);
+            EXPECT_EQ(&ended, thread);
+            EXPECT_FALSE(thread->Scanner().Busy());
+            // The handler already sees the list without its thread.
+            countsSeen.push_back(list.Count());
+        });
+        threads.push_back(thread);
+    }
+    for (TDirScanThread* thread : threads)
+        thread->Resume();
+    PumpUntilIdle(dispatcher, list);
+    ASSERT_EQ(countsSeen.size(), 3u);
+    for (int seen : countsSeen)
+        EXPECT_LT(seen, 3);
+    EXPECT_EQ(countsSeen.back(), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(root.GetChild(i)->GetSize(), 100 + i);
+}
+
+TEST(ScanThreadTest, FinishedScansReportTheirTotals) {
+    TTempDir t;
+    t.File("a/x", 1000);
+    t.File("a/y", 24);
+    t.File("b/z", 7);
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    TDirNode* a = root.AddDirectory("a", faDirectory);
+    TDirNode* b = root.AddDirectory("b", faDirectory);
+    int events = 0;
+    for (TDirNode* dir : {a, b}) {
+        TDirScanThread* thread = list.StartThread(*dir);
+        thread->SetOnTerminate([&](TThread&) {
+            ++events;
+            if (list.IsIdle())
+                root.UpdateTotals(); // what the window does when the last one ends
+        });
+        thread->Resume();
+    }
+    PumpUntilIdle(dispatcher, list);
+    EXPECT_EQ(events, 2);
+    EXPECT_EQ(a->GetSize(), 1024);
+    EXPECT_EQ(b->GetFileCount(), 1);
+    EXPECT_EQ(root.GetSize(), 1031);
+    EXPECT_EQ(root.GetFileCount(), 3);
+}
+
+TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelow) {
+    TTempDir t;
+    t.File("a/a1/f", 5);
+    t.File("a/f", 6);
+    t.File("b/f", 7);
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    TDirNode* a = root.AddDirectory("a", faDirectory);
+    TDirNode* a1 = a->AddDirectory("a1", faDirectory);
+    TDirNode* b = root.AddDirectory("b", faDirectory);
+    ASSERT_NE(list.StartThread(*a1), nullptr);
+    ASSERT_NE(list.StartThread(*b), nullptr);
+    // Suspended, so that only the stop decides: the thread below a ends unscanned.
+    EXPECT_EQ(list.StopThreadsInside(*a1), 0); // its own root is no ancestor
+    EXPECT_EQ(list.StopThreadsInside(*a), 1);
+    for (int i = 0; i < 500 && list.Count() > 1; ++i)
+        std::this_thread::sleep_for(1ms); // a1's thread ends and unregisters
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.StopThreadsInside(root), 1); // b's thread
+    PumpUntilIdle(dispatcher, list);
+    EXPECT_EQ(a1->GetFileCount(), 0);
+    EXPECT_EQ(b->GetFileCount(), 0);
+
+    // A thread for the directory itself is not stopped by it, and scans.
+    TDirScanThread* self = list.StartThread(*a);
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(list.StopThreadsInside(*a), 0);
+    self->Resume();
+    PumpUntilIdle(dispatcher, list);
+    EXPECT_EQ(a->GetFileCount(), 2);
+    EXPECT_FALSE(a->IsIncomplete());
+}
+
+// Runs until a scan of a deep chain is caught in the middle by Stop (or gives up).
+template <class Stop>
+bool StopWhileScanning(const std::string& Path, Stop&& DoStop, bool& EventSeen) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        TQueuedDispatcher dispatcher;
+        auto list = std::make_unique<TDirScanThreadList>(9, dispatcher);
+        TRootDirNode root;
+        root.SetName(Path);
+        EventSeen = false;
+        TDirScanThread* thread = list->StartThread(root);
+        thread->SetOnTerminate([&](TThread&) { EventSeen = true; });
+        thread->Resume();
+        while (list->GetCurrentPath().size() < Path.size() + 20 && !list->IsIdle())
+            std::this_thread::yield();
+        DoStop(*list);
+        // The walk has ended when the stop returns: nothing writes the tree any more.
+        const bool caught = root.IsIncomplete();
+        EXPECT_FALSE(root.IsScanning());
+        PumpUntilIdle(dispatcher, *list);
+        list.reset();
+        if (caught)
+            return true;
+    }
+    return false;
+}
+
+TEST(ScanThreadTest, StopAllEndsRunningScans) {
+    TTempDir t;
+    test::MakeChain(t.Path(), 2000);
+    bool event = false;
+    EXPECT_TRUE(StopWhileScanning(
+        t.Path(), [](TDirScanThreadList& l) { l.StopAll(); }, event));
+    EXPECT_TRUE(event);
+}
+
+TEST(ScanThreadTest, ShutdownLetsNoEventThrough) {
+    TTempDir t;
+    test::MakeChain(t.Path(), 2000);
+    bool event = true;
+    EXPECT_TRUE(StopWhileScanning(
+        t.Path(), [](TDirScanThreadList& l) { l.Shutdown(); }, event));
+    EXPECT_FALSE(event);
+}
+
+TEST(ScanThreadTest, StopThreadsInsideWhileScanning) {
+    TTempDir t;
+    t.MkDir("a/a1");
+    t.MkDir("b");
+    test::MakeChain(t / "a/a1", 1500);
+    test::MakeChain(t / "b", 300);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        TQueuedDispatcher dispatcher;
+        TDirScanThreadList list(9, dispatcher);
+        TRootDirNode root;
+        root.SetName(t.Path());
+        TDirNode* a = root.AddDirectory("a", faDirectory);
+        TDirNode* a1 = a->AddDirectory("a1", faDirectory);
+        TDirNode* b = root.AddDirectory("b", faDirectory);
+        for (TDirNode* dir : {a1, b})
+            list.StartThread(*dir)->Resume();
+        while (!a1->HasChildren() && !list.IsIdle())
+            std::this_thread::yield();
+        const int stopped = list.StopThreadsInside(*a);
+        PumpUntilIdle(dispatcher, list);
+        EXPECT_FALSE(b->IsIncomplete()); // b lies beside a: it ran to its end
+        EXPECT_EQ(b->GetFileCount(), 300);
+        if (stopped == 0)
+            continue; // a1's scan ended before the stop came
+        EXPECT_EQ(stopped, 1);
+        EXPECT_TRUE(a1->IsIncomplete());
+        EXPECT_LT(a1->GetFileCount(), 1500);
+        return;
+    }
+    FAIL() << "the stop never arrived while a1 was scanned";
+}
+
+TEST(ScanThreadTest, ResumedAfterStopScansNothing) {
+    TTempDir t;
+    t.File("f", 10);
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    ASSERT_NE(list.StartThread(root), nullptr);
+    list.StopAll(); // stopped while suspended, then resumed: it ends without scanning
+    PumpUntilIdle(dispatcher, list);
+    EXPECT_EQ(root.GetFileCount(), 0);
+    EXPECT_FALSE(root.HasChildren());
+}
+
+TEST(ScanThreadTest, ListDestroyedWhileThreadsRun) {
+    TTempDir t;
+    test::MakeChain(t.Path(), 500);
+    TQueuedDispatcher dispatcher;
+    std::atomic<int> events = 0;
+    std::vector<std::unique_ptr<TRootDirNode>> roots;
+    {
+        TDirScanThreadList list(9, dispatcher);
+        for (int i = 0; i < 4; ++i) {
+            roots.push_back(std::make_unique<TRootDirNode>());
+            roots.back()->SetName(t.Path());
+            TDirScanThread* thread = list.StartThread(*roots.back());
+            thread->SetOnTerminate([&](TThread&) { ++events; });
+            thread->Resume();
+        }
+    } // stops them; they end after the list is gone
+    for (int i = 0; i < 300 && events < 4; ++i)
+        dispatcher.WaitAndPump(10ms);
+    EXPECT_EQ(events, 4);
+}
+
+} // namespace
+} // namespace qv
