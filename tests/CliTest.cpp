@@ -1,0 +1,170 @@
+// The command line, run as a real process: exit statuses, messages, outputs.
+
+#include "TestTree.h"
+#include "support/FileVersion.h"
+
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qv {
+namespace {
+
+using test::TTempDir;
+
+struct TRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadFile(const std::string& Path) {
+    std::ifstream in(Path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs the quorvel built beside this test with a private settings folder.
+TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome) {
+    TTempDir io;
+    const std::string exe =
+        ExecutableFileName().substr(0, ExecutableFileName().rfind('/')) + "/quorvel";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open((io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::setenv("XDG_CONFIG_HOME", ConfigHome.c_str(), 1);
+        ::setenv("LANGUAGE", "en", 1);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const std::string& a : Args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    TRun run;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.Out = ReadFile(io / "out");
+    run.Err = ReadFile(io / "err");
+    return run;
+}
+
+TEST(CliTest, HelpVersionAndWrongUsage) {
+    TTempDir config;
+    const TRun help = Quorvel({"--help"}, config.Path());
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("--export FORMAT"), std::string::npos);
+    EXPECT_EQ(help.Err, "");
+
+    const TRun version = Quorvel({"--version"}, config.Path());
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_TRUE(version.Out.starts_with("Quorvel Version ")) << version.Out;
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{},
+          {"--export"},
+          {"--export", "pdf", "/"},
+          {"--export", "csv"},
+          {"--export", "csv", "--local-drives", "/"},
+          {"--export", "csv", "--group-size", "x", "/"},
+          {"--export", "csv", "--group-size", "5", "--no-grouping", "/"},
+          {"--export", "csv", "--rounding", "3", "/"},
+          {"--bogus"},
+          {"--output", "x", "/"}}) {
+        const TRun run = Quorvel(bad, config.Path());
+        EXPECT_EQ(run.Status, 2) << testing::PrintToString(bad);
+        EXPECT_NE(run.Err.find("Usage:"), std::string::npos);
+        EXPECT_EQ(run.Out, "");
+    }
+}
+
+TEST(CliTest, ExportsAScanQuietly) {
+    TTempDir t, config;
+    t.File("a/x", 1000);
+    t.File("a/y", 24);
+    t.File("b,c/z", 7);
+    const TRun csv = Quorvel({"--export", "csv", t.Path()}, config.Path());
+    EXPECT_EQ(csv.Status, 0) << csv.Err;
+    EXPECT_EQ(csv.Err, ""); // no terminal: no progress, nothing else
+    EXPECT_NE(csv.Out.find(t.Path() + ",1031,3\r\n"), std::string::npos) << csv.Out;
+    EXPECT_NE(csv.Out.find(t / "a" + ",1024,2\r\n"), std::string::npos) << csv.Out;
+    EXPECT_NE(csv.Out.find("\"" + t / "b,c" + "\",7,1\r\n"), std::string::npos) << csv.Out;
+
+    // The format may be given by number; the output goes to a file.
+    const TRun file =
+        Quorvel({"--export", "1", "--output", t / "out.csv", t.Path()}, config.Path());
+    EXPECT_EQ(file.Status, 0) << file.Err;
+    EXPECT_EQ(file.Out, "");
+    EXPECT_EQ(ReadFile(t / "out.csv"), csv.Out);
+
+    // A relative path is scanned as the absolute one.
+    const std::string cwd = ::get_current_dir_name();
+    ASSERT_EQ(::chdir(t.Path().c_str()), 0);
+    const TRun relative = Quorvel({"--export", "csv", "a/"}, config.Path());
+    ASSERT_EQ(::chdir(cwd.c_str()), 0);
+    EXPECT_EQ(relative.Out, t / "a" + ",1024,2\r\n");
+}
+
+TEST(CliTest, SettingsAndOptionsChooseRoundingAndGrouping) {
+    TTempDir t, config;
+    t.File("d/f", 10235);
+    // Rounding from the settings file as the window would use it; --rounding overrides.
+    config.MkDir("Quorvel");
+    std::ofstream(config / "Quorvel/Quorvel.ini") << "[Settings]\r\nFileSizeRounding=1\r\n";
+    const TRun bankers = Quorvel({"--export", "txt", t.Path()}, config.Path());
+    EXPECT_EQ(bankers.Status, 0) << bankers.Err;
+    EXPECT_NE(bankers.Out.find("(10 KB, 1 File)"), std::string::npos) << bankers.Out;
+    const TRun down = Quorvel({"--export", "txt", "--rounding", "2", t.Path()}, config.Path());
+    EXPECT_NE(down.Out.find("(9.99 KB, 1 File)"), std::string::npos) << down.Out;
+    const TRun raw = Quorvel({"--export", "txt", "--rounding", "0", t.Path()}, config.Path());
+    EXPECT_NE(raw.Out.find("(10235, 1 File)"), std::string::npos) << raw.Out;
+    // The CSV always has byte counts.
+    const TRun csv = Quorvel({"--export", "csv", "--rounding", "1", t.Path()}, config.Path());
+    EXPECT_NE(csv.Out.find(",10235,1\r\n"), std::string::npos) << csv.Out;
+    // The command line never writes the settings.
+    EXPECT_EQ(ReadFile(config / "Quorvel/Quorvel.ini"), "[Settings]\r\nFileSizeRounding=1\r\n");
+}
+
+TEST(CliTest, FailuresSayWhyAndLeaveNoFile) {
+    TTempDir t, config;
+    t.File("file", 1);
+    const TRun missing = Quorvel({"--export", "csv", t / "missing"}, config.Path());
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("does not exist"), std::string::npos) << missing.Err;
+    const TRun notDir = Quorvel({"--export", "csv", t / "file"}, config.Path());
+    EXPECT_EQ(notDir.Status, 1);
+    EXPECT_NE(notDir.Err.find("is not a directory"), std::string::npos) << notDir.Err;
+
+    const TRun noFolder =
+        Quorvel({"--export", "xml", "--output", t / "no/such/out.xml", t.Path()}, config.Path());
+    EXPECT_EQ(noFolder.Status, 1);
+    EXPECT_NE(noFolder.Err.find("out.xml"), std::string::npos) << noFolder.Err;
+    struct stat st;
+    EXPECT_NE(::stat((t / "no").c_str(), &st), 0);
+
+    // An existing file survives a failed export untouched.
+    t.MkDir("ro");
+    std::ofstream(t / "ro/old.csv") << "keep me";
+    t.Chmod("ro", 0555);
+    const int status = test::RunUnprivileged([&] {
+        const TRun run =
+            Quorvel({"--export", "csv", "--output", t / "ro/old.csv", t / "ro"}, t.Path());
+        return run.Status;
+    });
+    t.Chmod("ro", 0755);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(ReadFile(t / "ro/old.csv"), "keep me");
+}
+
+} // namespace
+} // namespace qv
