@@ -9,7 +9,7 @@
 
 namespace qv {
 
-// Drive types in the order of the design's drive type codes 0, 2, 3, 4, 5, 6.
+// Drive types; their order is the one the settings and the drive menus have always used.
 enum TDriveType : std::uint8_t { dtUnknown, dtRemovable, dtFixed, dtRemote, dtCDROM, dtRAMDisk };
 
 // A set of drive types, one bit per TDriveType.
