@@ -146,6 +146,16 @@ void TGroupNode::Clear() {
     ResetFilesSize();
 }
 
+void TGroupNode::ResetFilesSize() noexcept {
+    FilesSize.store(0, std::memory_order_relaxed);
+    if (!IsFileGroup())
+        static_cast<TDirNode*>(this)->FilesCount.store(0, std::memory_order_relaxed);
+}
+
+std::int32_t TGroupNode::GetFilesCount() const noexcept {
+    return IsFileGroup() ? 0 : LoadRelaxed(static_cast<const TDirNode*>(this)->FilesCount);
+}
+
 bool TGroupNode::SkipsInTotals(const TFileSystemNode& Child) const noexcept {
     // While a directory's files are not child nodes, its own-file totals already hold the
     // bytes and count of its small files; its "Grouped Files" child holds a second copy.

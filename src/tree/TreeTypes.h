@@ -242,15 +242,12 @@ public:
     // The node whose full path is Path, searched below this node by whole path components
     // and with case; nullptr when there is none.
     [[nodiscard]] TFileSystemNode* FindNodeByPath(std::string_view Path) const;
-    void ResetFilesSize() noexcept {
-        FilesSize.store(0, std::memory_order_relaxed);
-        FilesCount.store(0, std::memory_order_relaxed);
-    }
-    // Number of files directly in this directory that are not child nodes (kept so that
-    // UpdateTotals cannot lose them).
-    void AddFilesCount(std::int32_t Value) noexcept { AddRelaxed(FilesCount, Value); }
+    // Forgets the files directly in this directory that are not child nodes (size and count).
+    void ResetFilesSize() noexcept;
     [[nodiscard]] std::int64_t GetFilesSize() const noexcept { return LoadRelaxed(FilesSize); }
-    [[nodiscard]] std::int32_t GetFilesCount() const noexcept { return LoadRelaxed(FilesCount); }
+    // Number of files directly in this directory that are not child nodes (kept so that
+    // UpdateTotals cannot lose them); 0 for a "Grouped Files" node, which has no own files.
+    [[nodiscard]] std::int32_t GetFilesCount() const noexcept;
     [[nodiscard]] std::int32_t StoredFileCount() const noexcept { return LoadRelaxed(FileCount); }
 
     [[nodiscard]] std::uint8_t Flags() const noexcept { return LoadRelaxed(FlagBits); }
@@ -297,7 +294,6 @@ private:
     std::atomic<std::int32_t> FileCount{0};
     std::atomic<std::int64_t> FilesSize{0};
     TMemNodeList Children{true};
-    std::atomic<std::int32_t> FilesCount{0};
 };
 
 class TFileGroupNode;
@@ -327,12 +323,16 @@ public:
     [[nodiscard]] TFileGroupNode* FileGroup() const noexcept {
         return Group.load(std::memory_order_relaxed);
     }
+    void AddFilesCount(std::int32_t Value) noexcept { AddRelaxed(FilesCount, Value); }
 
 protected:
     explicit TDirNode(TNodeKind Kind) noexcept : TGroupNode(Kind) { SetFlag(nfEmpty, true); }
 
 private:
     friend class TGroupNode;
+    // Kept here, not in TGroupNode: a "Grouped Files" node has no own files, and without the
+    // field it fits a smaller allocation; there is one per directory with small files.
+    std::atomic<std::int32_t> FilesCount{0};
     std::atomic<TFileGroupNode*> Group{nullptr};
 };
 
@@ -445,5 +445,6 @@ std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
 // The memory budget of a node; a tree holds one TDirNode per directory.
 static_assert(sizeof(TFileNode) == 40);
 static_assert(sizeof(TDirNode) == 88);
+static_assert(sizeof(TFileGroupNode) == 72);
 
 } // namespace qv
