@@ -4,6 +4,7 @@
 #include "support/FileVersion.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -108,10 +109,10 @@ TEST(CliTest, ExportsAScanQuietly) {
     EXPECT_EQ(ReadFile(t / "out.csv"), csv.Out);
 
     // A relative path is scanned as the absolute one.
-    const std::string cwd = ::get_current_dir_name();
-    ASSERT_EQ(::chdir(t.Path().c_str()), 0);
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(t.Path());
     const TRun relative = Quorvel({"--export", "csv", "a/"}, config.Path());
-    ASSERT_EQ(::chdir(cwd.c_str()), 0);
+    std::filesystem::current_path(cwd);
     EXPECT_EQ(relative.Out, t / "a" + ",1024,2\r\n");
 }
 
