@@ -1,6 +1,7 @@
 // The logger against real configuration files and real log files read back, and the
 // profiler's stopwatches and its line on standard error.
 
+#include "TestTree.h"
 #include "support/QvLogger.h"
 #include "support/QvProfiler.h"
 
@@ -33,23 +34,7 @@ using namespace qv;
 
 namespace {
 
-class TTempDir {
-public:
-    TTempDir() {
-        std::string pattern = (fs::temp_directory_path() / "qv-logger-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            Path = pattern;
-    }
-    ~TTempDir() {
-        std::error_code ignored;
-        if (!Path.empty())
-            fs::remove_all(Path, ignored);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-
-    fs::path Path;
-};
+using test::TTempDir;
 
 void WriteFile(const fs::path& Name, std::string_view Text) {
     std::ofstream out(Name, std::ios::binary | std::ios::trunc);
@@ -189,7 +174,7 @@ class LoggerConfigTest : public testing::Test {
 protected:
     void TearDown() override { ResetLogging(); }
 
-    fs::path File(const std::string& Name) const { return Dir.Path / Name; }
+    fs::path File(const std::string& Name) const { return fs::path(Dir.Path()) / Name; }
 
     // Writes Text as log.cfg and configures from it; Diagnostic holds what went to stderr.
     bool Configure(std::string_view Text) {
@@ -249,7 +234,7 @@ TEST_F(LoggerConfigTest, ShippedExampleAndItsCommentedVariantsWork) {
     ASSERT_FALSE(text.empty()) << example;
     const char* oldHome = std::getenv("HOME");
     const std::string savedHome = oldHome != nullptr ? oldHome : "";
-    ::setenv("HOME", Dir.Path.c_str(), 1);
+    ::setenv("HOME", Dir.Path().c_str(), 1);
     const fs::path log = File(".cache/quorvel/quorvel.log");
 
     // As shipped: every level into ~/.cache/quorvel/quorvel.log.
@@ -745,18 +730,18 @@ TEST(LoggerDeathTest, NoConfigurationIsTakenFromTheWorkingDirectory) {
                                    "log4j.appender.A=FileAppender\n"
                                    "log4j.appender.A.File=stray.log\n"
                                    "log4j.appender.A.layout=SimpleLayout\n";
-    WriteFile(dir.Path / "log4j.properties", properties);
-    WriteFile(dir.Path / "log4cxx.properties", properties);
+    WriteFile(fs::path(dir.Path()) / "log4j.properties", properties);
+    WriteFile(fs::path(dir.Path()) / "log4cxx.properties", properties);
     EXPECT_EXIT(
         {
-            if (::chdir(dir.Path.c_str()) != 0)
+            if (::chdir(dir.Path().c_str()) != 0)
                 std::_Exit(3);
             LogInfo("first use");
             LOG4CXX_INFO(log4cxx::LogManager::getLogger("Other"), "second use");
-            const bool stray = fs::exists(dir.Path / "stray.log");
+            const bool stray = fs::exists(fs::path(dir.Path()) / "stray.log");
             // _Exit skips destructors; this process's folder is cleaned here.
             std::error_code ignored;
-            fs::remove_all(dir.Path, ignored);
+            fs::remove_all(dir.Path(), ignored);
             std::_Exit(stray ? 1 : 0);
         },
         testing::ExitedWithCode(0), "");

@@ -1,6 +1,7 @@
 // The mount and drive layer: mountinfo tables copied from real machines, and the machine the
 // tests run on.
 
+#include "TestTree.h"
 #include "platform/Drives.h"
 #include "platform/Mounts.h"
 #include "platform/SysError.h"
@@ -161,23 +162,7 @@ private:
     TLogSink Previous;
 };
 
-class TTempDir {
-public:
-    TTempDir() {
-        std::string pattern = (fs::temp_directory_path() / "qv-platform-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            Path = pattern;
-    }
-    ~TTempDir() {
-        std::error_code ignored;
-        if (!Path.empty())
-            fs::remove_all(Path, ignored);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-
-    std::string Path;
-};
+using test::TTempDir;
 
 // Runs Body in a forked child inside a private mount namespace, so that it can mount
 // without touching the machine. Body returns an empty text on success, else what failed.
@@ -493,7 +478,7 @@ TEST(PseudoFileSystems, ByNameAndByMagic) {
     }
     TTempDir temp;
     struct statfs plain {};
-    ASSERT_EQ(::statfs(temp.Path.c_str(), &plain), 0);
+    ASSERT_EQ(::statfs(temp.Path().c_str(), &plain), 0);
     EXPECT_FALSE(IsPseudoFileSystemMagic(long(plain.f_type)));
 }
 
@@ -629,7 +614,7 @@ TEST(ThisMachine, DriveListHasTheRootFileSystem) {
     EXPECT_TRUE(IsDriveMountPoint("/"));
     EXPECT_TRUE(IsDriveMountPoint("//"));
     TTempDir temp;
-    EXPECT_FALSE(IsDriveMountPoint(temp.Path));
+    EXPECT_FALSE(IsDriveMountPoint(temp.Path()));
     EXPECT_FALSE(IsDriveMountPoint(""));
 }
 
@@ -653,8 +638,8 @@ TEST(ThisMachine, VolumeInfo) {
     }
 
     TTempDir temp;
-    ASSERT_FALSE(temp.Path.empty());
-    const std::string folder = temp.Path + "/not-a-mount-point";
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string folder = temp.Path() + "/not-a-mount-point";
     ASSERT_TRUE(fs::create_directory(folder));
     TLogCapture log;
     const TVolumeInfo none = GetVolumeInfo(folder);
@@ -666,8 +651,8 @@ TEST(ThisMachine, VolumeInfo) {
 
 TEST(ThisMachine, MountsOfOurOwnAreDrivesWithVolumeInfo) {
     TTempDir temp;
-    ASSERT_FALSE(temp.Path.empty());
-    const std::string point = temp.Path + "/with blank\tand tab";
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string point = temp.Path() + "/with blank\tand tab";
     ASSERT_TRUE(fs::create_directory(point));
     const std::optional<std::string> failures = InPrivateMountNamespace([&] {
         std::string failures;
@@ -696,9 +681,9 @@ TEST(ThisMachine, MountsOfOurOwnAreDrivesWithVolumeInfo) {
 
 TEST(ThisMachine, LabelFromUdevLinksWhenTheFileSystemHasNoLabelCall) {
     TTempDir temp;
-    ASSERT_FALSE(temp.Path.empty());
-    const std::string labelled = temp.Path + "/labelled";
-    const std::string plain = temp.Path + "/plain";
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string labelled = temp.Path() + "/labelled";
+    const std::string plain = temp.Path() + "/plain";
     ASSERT_TRUE(fs::create_directory(labelled));
     ASSERT_TRUE(fs::create_directory(plain));
     const std::optional<std::string> failures = InPrivateMountNamespace([&] {
@@ -735,23 +720,23 @@ TEST(ThisMachine, LabelFromUdevLinksWhenTheFileSystemHasNoLabelCall) {
 
 TEST(ThisMachine, DiskFreeSpace) {
     TTempDir temp;
-    ASSERT_FALSE(temp.Path.empty());
+    ASSERT_FALSE(temp.Path().empty());
     std::int64_t free = -1;
-    EXPECT_TRUE(GetDiskFreeSpace(temp.Path, free));
+    EXPECT_TRUE(GetDiskFreeSpace(temp.Path(), free));
     EXPECT_GT(free, 0);
 
     struct statvfs fs {};
-    ASSERT_EQ(::statvfs(temp.Path.c_str(), &fs), 0);
+    ASSERT_EQ(::statvfs(temp.Path().c_str(), &fs), 0);
     const auto expected = std::int64_t(fs.f_bavail * fs.f_frsize);
     // Other processes write meanwhile; the two answers are close, not equal.
     EXPECT_NEAR(double(free), double(expected), 256.0 * 1024 * 1024);
 
     std::int64_t unchanged = 12345;
     TLogCapture log;
-    EXPECT_FALSE(GetDiskFreeSpace(temp.Path + "/missing/deeper", unchanged));
+    EXPECT_FALSE(GetDiskFreeSpace(temp.Path() + "/missing/deeper", unchanged));
     EXPECT_EQ(unchanged, 12345);
-    EXPECT_EQ(log.Lines,
-              std::vector<std::string>{temp.Path + "/missing/deeper - " + SysErrorMessage(ENOENT)});
+    EXPECT_EQ(log.Lines, std::vector<std::string>{temp.Path() + "/missing/deeper - " +
+                                                  SysErrorMessage(ENOENT)});
 }
 
 TEST(SysError, MessagesOfTheSystem) {

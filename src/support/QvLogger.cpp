@@ -98,17 +98,7 @@ std::string SystemMessage(int Error) {
 // One whole line in one write, so that lines of several threads never mix.
 void WriteStderrLine(std::string Line) {
     Line += '\n';
-    const char* data = Line.data();
-    std::size_t left = Line.size();
-    while (left > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    WriteStandardError(Line);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -837,6 +827,20 @@ bool ConfigureLogging(const std::string& CfgFile) {
         Unconfigure(Repository());
         Report(CfgFile, {std::string("cannot be used (") + e.what() + "); logging is off"});
         return false;
+    }
+}
+
+void WriteStandardError(std::string_view Text) noexcept {
+    const char* data = Text.data();
+    std::size_t left = Text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(STDERR_FILENO, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        data += written;
+        left -= static_cast<std::size_t>(written);
     }
 }
 

@@ -75,6 +75,10 @@ inline void LogError(std::string_view message) {
     LogMessage(llError, message);
 }
 
+// Writes Text to standard error with as few writes as it takes, so that the lines of
+// several threads never mix; failures are ignored.
+void WriteStandardError(std::string_view Text) noexcept;
+
 using TLogSink = std::function<void(TLogLevel, std::string_view)>;
 
 // A hook for tests and start-up code: while set, the sink receives every facade line at

@@ -1,5 +1,7 @@
 #include "support/QvProfiler.h"
 
+#include "support/QvLogger.h"
+
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -35,20 +37,6 @@ std::string EnvironmentDecimalSeparator() {
 const std::string& DecimalSeparator() {
     static const std::string separator = EnvironmentDecimalSeparator();
     return separator;
-}
-
-void WriteStderr(const std::string& Text) noexcept {
-    const char* data = Text.data();
-    std::size_t left = Text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
 }
 
 } // namespace
@@ -136,7 +124,7 @@ void LogTimer(std::int32_t Id, std::string_view Name) noexcept {
         line += ": ";
         line += FormatTimerSeconds(ElapsedSeconds(Id));
         line += '\n';
-        WriteStderr(line);
+        WriteStandardError(line);
     } catch (...) {
         // Out of memory while timing: the timing is not worth more trouble.
     }
