@@ -71,12 +71,3 @@ TEST(MessageBoxTest, CaptionsIconsAndAnswers) {
 
 } // namespace
 } // namespace qv
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (GTEST_FLAG_GET(list_tests))
-        return RUN_ALL_TESTS();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
