@@ -263,17 +263,7 @@ TEST(ScanTest, TreesDeeperThanPathMaxAndTheDescriptorLimit) {
 TEST(ScanTest, StopMarksEveryOpenDirectoryIncomplete) {
     TTempDir t;
     constexpr int Levels = 2000;
-    {
-        TFd dir(::open(t.Path().c_str(), O_RDONLY | O_DIRECTORY));
-        for (int i = 0; i < Levels; ++i) {
-            ASSERT_EQ(::mkdirat(dir.Get(), "d", 0755), 0);
-            TFd next(OpenDirectoryAt(dir.Get(), "d"));
-            ASSERT_TRUE(next.Valid());
-            TFd f(::openat(next.Get(), "f", O_WRONLY | O_CREAT, 0644));
-            ASSERT_EQ(::ftruncate(f.Get(), 1), 0);
-            dir = std::move(next);
-        }
-    }
+    test::MakeChain(t.Path(), Levels);
     {
         // A stop that arrives before the scan starts ends it at once.
         TRootDirNode root;

@@ -5,6 +5,7 @@
 #include "settings/QvSettings.h"
 #include "support/FileVersion.h"
 #include "support/QvThread.h"
+#include "support/QvUtils.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 #include "view/SizeFormat.h"
@@ -48,10 +49,8 @@ std::string ScanPathOf(const std::string& Path) {
     bool hasParentRef = false;
     for (const fs::path& part : absolute)
         hasParentRef |= part == "..";
-    std::string text = (hasParentRef ? absolute : absolute.lexically_normal()).string();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return text;
+    return WithoutTrailingDelimiter(
+        (hasParentRef ? absolute : absolute.lexically_normal()).string());
 }
 
 // One line on a terminal that shows the directory being walked; nothing on anything else.

@@ -2,6 +2,7 @@
 
 #include "platform/SysError.h"
 #include "support/QvLogger.h"
+#include "support/QvUtils.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -62,12 +63,6 @@ std::optional<T> RunWithTimeout(F Work, std::chrono::milliseconds Timeout) {
     if (!state->Done.wait_for(guard, Timeout, [&] { return state->Result.has_value(); }))
         return std::nullopt;
     return std::move(state->Result);
-}
-
-std::string WithoutTrailingSlash(std::string Path) {
-    while (Path.size() > 1 && Path.back() == '/')
-        Path.pop_back();
-    return Path;
 }
 
 // udev writes unsafe bytes of a label link name as \xHH ("My\x20Disk").
@@ -181,7 +176,7 @@ int GetDriveList(TDriveTypes Types, std::vector<std::string>& List) {
 }
 
 TVolumeInfo GetVolumeInfo(const std::string& Root) {
-    const std::string root = WithoutTrailingSlash(Root);
+    const std::string root = WithoutTrailingDelimiter(Root);
     const std::vector<TMountEntry> table = ReadMountTable();
     // A later mount on the same directory hides the earlier ones.
     const TMountEntry* mount = nullptr;
@@ -262,7 +257,7 @@ bool GetDiskFreeSpace(const std::string& Path, std::int64_t& FreeBytes,
 }
 
 bool IsDriveMountPoint(const std::string& Path) {
-    const std::string path = WithoutTrailingSlash(Path);
+    const std::string path = WithoutTrailingDelimiter(Path);
     std::vector<std::string> roots;
     GetDriveList(TDriveTypes::All(), roots);
     return std::find(roots.begin(), roots.end(), path) != roots.end();

@@ -2,6 +2,7 @@
 
 #include "platform/DirReader.h"
 #include "platform/Mounts.h"
+#include "support/QvUtils.h"
 #include "tree/TreeTypes.h"
 
 #include <cerrno>
@@ -22,13 +23,6 @@ namespace {
 // their far ancestors and reopen them through ".." on the way back, so that any depth fits
 // in the process's descriptor limit even with nine scanners at work.
 constexpr std::size_t MaxOpenLevels = 48;
-
-std::string WithoutTrailingSlash(const std::string& Path) {
-    std::size_t n = Path.size();
-    while (n > 1 && Path[n - 1] == '/')
-        --n;
-    return Path.substr(0, n);
-}
 
 bool StatFd(int Fd, struct statx& Sx) {
     return ::statx(Fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_INO, &Sx) == 0;
@@ -99,7 +93,7 @@ void TDirScanner::TWalk::LoadMountPoints(const std::string& Root) {
             continue;
         const bool enter = Scanner.CrossFileSystems && !IsPseudoFileSystem(m.FsType) &&
                            DriveTypeOf(m, IsRemovableBlockDevice) != dtUnknown;
-        MountPoints[WithoutTrailingSlash(m.MountPoint)] = enter;
+        MountPoints[WithoutTrailingDelimiter(m.MountPoint)] = enter;
     }
 }
 
@@ -354,7 +348,7 @@ void TDirScanner::Scan(const std::string& Path, std::int64_t Threshold) {
         IsBusy.store(false, std::memory_order_release);
     };
     try {
-        const std::string path = WithoutTrailingSlash(Path);
+        const std::string path = WithoutTrailingDelimiter(Path);
         Root.ClearForRescan();
         Root.SetPath(path);
         walk.Run(path);

@@ -1,6 +1,7 @@
 #include "shell/MRUDirList.h"
 
 #include "platform/Drives.h"
+#include "support/QvUtils.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -8,12 +9,6 @@
 namespace qv {
 
 namespace {
-
-std::string WithoutTrailingDelimiter(std::string_view Dir) {
-    if (Dir.size() > 1 && Dir.back() == '/')
-        Dir.remove_suffix(1);
-    return std::string(Dir);
-}
 
 bool IsBlankOrControl(char c) {
     return c != '\0' && static_cast<unsigned char>(c) <= ' ';

@@ -74,6 +74,12 @@ std::string_view Trim(std::string_view S) {
 
 } // namespace
 
+std::string WithoutTrailingDelimiter(std::string_view Path) {
+    while (Path.size() > 1 && Path.back() == '/')
+        Path.remove_suffix(1);
+    return std::string(Path);
+}
+
 std::string AddPathDelimiter(std::string_view Path) {
     std::string result(Path);
     if (!result.empty() && result.back() != '/')
@@ -136,9 +142,7 @@ std::string GetAppDataFolder() {
 }
 
 bool IsDriveRoot(std::string_view Path) {
-    std::string path(Path);
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
+    const std::string path = WithoutTrailingDelimiter(Path);
     return !path.empty() && IsDriveMountPoint(path);
 }
 

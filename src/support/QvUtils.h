@@ -13,6 +13,9 @@ namespace qv {
 
 // --- paths and folders -------------------------------------------------------------------
 
+// Path without its trailing "/"s; "/" itself stays "/".
+[[nodiscard]] std::string WithoutTrailingDelimiter(std::string_view Path);
+
 // Path unchanged when empty or ending in "/", else Path + "/".
 [[nodiscard]] std::string AddPathDelimiter(std::string_view Path);
 
