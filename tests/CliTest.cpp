@@ -72,8 +72,7 @@ TEST(CliTest, HelpVersionAndWrongUsage) {
     EXPECT_TRUE(version.Out.starts_with("Quorvel Version ")) << version.Out;
 
     for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{},
-          {"--export"},
+         {std::vector<std::string>{"--export"},
           {"--export", "pdf", "/"},
           {"--export", "csv"},
           {"--export", "csv", "--local-drives", "/"},

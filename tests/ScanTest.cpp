@@ -273,9 +273,12 @@ TEST(ScanTest, StopMarksEveryOpenDirectoryIncomplete) {
         scanner.Scan(t.Path(), 0);
         EXPECT_FALSE(root.HasChildren());
         EXPECT_EQ(root.GetFileCount(), 0);
+        // Nothing was counted, and the root says so rather than look empty.
+        EXPECT_TRUE(root.IsIncomplete());
         // The stop was used up: the next scan runs.
         scanner.Scan(t.Path(), 0);
         EXPECT_EQ(root.GetFileCount(), Levels);
+        EXPECT_FALSE(root.IsIncomplete());
     }
 
     // The stop comes from another thread once the walk is 100 levels down; should that
@@ -377,6 +380,29 @@ TEST(ScanTest, ListingsFollowTheDiskAfterTheScan) {
     EXPECT_EQ(group->GetFileCount(), 0);
     EXPECT_EQ(root->LoadFiles(), 1);     // the directory is no file any more
     EXPECT_EQ(root->StoredSize(), 1103); // stored totals stay as scanned
+}
+
+// The window lists a new root's files as soon as its row opens, which can be before the
+// scan thread starts: the scan must keep those nodes (the grid holds them) and still count.
+TEST(ScanTest, FilesListedBeforeTheScanStayAndCount) {
+    TTempDir t;
+    t.File("big", 5000);
+    t.File("sub/inner", 700);
+    TRootDirNode root;
+    root.SetPath(t.Path());
+    ASSERT_EQ(root.LoadFiles(), 1);
+    const TFileSystemNode* listed = root.GetChild(0);
+    TDirScanner scanner(root);
+    scanner.Scan(t.Path(), 0);
+    ASSERT_EQ(root.ChildCount(), 2);
+    EXPECT_EQ(root.GetChild(0), listed);
+    EXPECT_EQ(listed->Name(), "big");
+    EXPECT_EQ(root.GetSize(), 5700);
+    EXPECT_EQ(root.GetFileCount(), 2);
+    // A second scan by the same scanner starts from a clean root.
+    scanner.Scan(t.Path(), 0);
+    EXPECT_EQ(root.ChildCount(), 1);
+    EXPECT_EQ(root.GetSize(), 5700);
 }
 
 // Mounts a tmpfs inside the tree in a private mount namespace: a mount point is listed and

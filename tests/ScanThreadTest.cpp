@@ -254,10 +254,14 @@ TEST(ScanThreadTest, ResumedAfterStopScansNothing) {
     TRootDirNode root;
     root.SetName(t.Path());
     ASSERT_NE(list.StartThread(root), nullptr);
+    root.SetScanning(true); // as the window marks a directory it re-scans
     list.StopAll(); // stopped while suspended, then resumed: it ends without scanning
     PumpUntilIdle(dispatcher, list);
     EXPECT_EQ(root.GetFileCount(), 0);
     EXPECT_FALSE(root.HasChildren());
+    // It says that it was not counted, and is no longer being scanned.
+    EXPECT_TRUE(root.IsIncomplete());
+    EXPECT_FALSE(root.IsScanning());
 }
 
 TEST(ScanThreadTest, ListDestroyedWhileThreadsRun) {

@@ -289,6 +289,20 @@ TEST_F(SizeFormatTest, CountIsGroupedByThousands) {
     EXPECT_EQ(FormatCount(std::numeric_limits<std::int32_t>::min()), "-2,147,483,648");
 }
 
+TEST_F(SizeFormatTest, NumbersWithDecimalsRoundToEvenAndGroup) {
+    EXPECT_EQ(FormatNumber(0, 2), "0.00");
+    EXPECT_EQ(FormatNumber(1.5, 2), "1.50");
+    EXPECT_EQ(FormatNumber(0.125, 2), "0.12"); // exact binary tie: to even
+    EXPECT_EQ(FormatNumber(0.375, 2), "0.38");
+    EXPECT_EQ(FormatNumber(1234567.891, 2), "1,234,567.89");
+    EXPECT_EQ(FormatNumber(1234567, 0), "1,234,567");
+    EXPECT_EQ(FormatNumber(2.5, 0), "2");
+    EXPECT_EQ(FormatNumber(-1234.5, 1), "-1,234.5");
+    EXPECT_EQ(FormatNumber(-0.001, 2), "0.00");
+    SetNumberSeparators(",", ".");
+    EXPECT_EQ(FormatNumber(9876543.21, 2), "9.876.543,21");
+}
+
 TEST_F(SizeFormatTest, CountUsesTheThousandsSeparator) {
     SetNumberSeparators(",", ".");
     EXPECT_EQ(FormatCount(1234567), "1.234.567");

@@ -10,6 +10,7 @@
 #include "tree/TreeTypes.h"
 #include "view/SizeFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -185,8 +186,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
         options.Error = Message;
         return options;
     };
-    if (Args.empty())
-        return fail({});
+    // Without options the window starts; it scans the first parameter when that is a
+    // directory and ignores the rest.
+    const bool anyOption = std::any_of(
+        Args.begin(), Args.end(), [](const std::string& a) { return a.size() > 1 && a[0] == '-'; });
+    if (!anyOption) {
+        options.Mode = TCommandLine::cmWindow;
+        options.Path = Args.empty() ? std::string() : Args[0];
+        return options;
+    }
     if (Args.size() == 1 && (Args[0] == "--help" || Args[0] == "-h")) {
         options.Mode = TCommandLine::cmHelp;
         return options;
@@ -326,10 +334,10 @@ int RunCommandLine(const std::vector<std::string>& Args, std::ostream& Out, std:
     case TCommandLine::cmExport:
         return RunExport(options, Out, Err);
     case TCommandLine::cmWindow:
+        return -1;
     case TCommandLine::cmUsage:
         break;
     }
-    // The window comes later: until then, starting it explains the usage.
     if (!options.Error.empty())
         Err << "quorvel: " << options.Error << '\n';
     Err << UsageText();

@@ -13,6 +13,7 @@
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -267,9 +268,13 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
 }
 
 void TDirScanner::TWalk::Run(const std::string& RootPath) {
-    if (Scanner.Stopped.load(std::memory_order_relaxed))
-        return;
     TDirNode& root = Scanner.Root;
+    if (Scanner.Stopped.load(std::memory_order_relaxed)) {
+        // Stopped before it began: an empty root must not pass for an empty folder.
+        root.SetIncomplete(true);
+        root.SetScanning(false);
+        return;
+    }
     Path = RootPath;
     int error = 0;
     TFd fd = OpenDirectory(RootPath, true, error);
@@ -349,7 +354,10 @@ void TDirScanner::Scan(const std::string& Path, std::int64_t Threshold) {
     };
     try {
         const std::string path = WithoutTrailingDelimiter(Path);
-        Root.ClearForRescan();
+        // The caller hands in a prepared root, and the GUI may already be listing its
+        // files: only the result of this scanner's own earlier scan is cleared here.
+        if (std::exchange(HasScanned, true))
+            Root.ClearForRescan();
         Root.SetPath(path);
         walk.Run(path);
     } catch (...) {

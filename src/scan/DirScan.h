@@ -25,6 +25,9 @@ public:
     TDirScanner& operator=(const TDirScanner&) = delete;
 
     // Walks Path into RootNode, grouping files smaller than GroupFileSize (0: no grouping).
+    // RootNode must be empty for the first Scan (a new node, or ClearForRescan on the GUI
+    // thread): the scan never frees a node the GUI may show. A second Scan of the same
+    // scanner clears the result of the first.
     // Returns when the subtree is done or a stop was seen. Symbolic links inside the tree
     // are never followed (Path itself may be one), and the walk stays on the file system
     // Path lies on unless CrossFileSystems is set; kernel pseudo file systems are never
@@ -58,6 +61,7 @@ private:
     std::int64_t GroupFileSize = 0;
     int CurrentDepth = 0;
     bool CrossFileSystems = false;
+    bool HasScanned = false; // scan thread only
     std::atomic<bool> IsBusy{false};
     std::atomic<bool> Stopped{false};
     std::atomic<double> Elapsed{0.0};

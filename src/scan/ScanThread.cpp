@@ -36,8 +36,14 @@ void TDirScanThread::StopAndWait() {
 }
 
 void TDirScanThread::Execute() {
-    if (Terminated())
+    if (Terminated()) {
+        // Stopped before it began: the node shows that nothing was counted, and no longer
+        // claims to be scanned.
+        TDirNode& root = DirScanner->RootNode();
+        root.SetIncomplete(true);
+        root.SetScanning(false);
         return;
+    }
     TSettings& settings = AppSettings();
     const std::int64_t threshold = settings.GroupSmallFiles() ? settings.GroupFileSize() : 0;
     TDirNode& root = DirScanner->RootNode();

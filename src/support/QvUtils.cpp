@@ -336,4 +336,11 @@ bool TryStrToBool(std::string_view S, bool& Value) {
     return true;
 }
 
+std::string FormatText(std::string Format, std::string_view Arg) {
+    if (const auto At = Format.find("%s"); At != std::string::npos) {
+        Format.replace(At, 2, Arg);
+    }
+    return Format;
+}
+
 } // namespace qv

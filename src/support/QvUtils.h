@@ -66,6 +66,8 @@ void NextToken(std::string& S, std::string_view Delimiters, std::string& Token);
 // The text after the first StartMark up to the next EndMark; empty when either is missing.
 [[nodiscard]] std::string ExtractBetween(std::string_view S, std::string_view StartMark,
                                          std::string_view EndMark);
+// Format with its first "%s" replaced by Arg (translated texts carry one place holder).
+[[nodiscard]] std::string FormatText(std::string Format, std::string_view Arg);
 // Length characters, each A-Z or 0-9 with equal chance.
 [[nodiscard]] std::string RandomString(int Length);
 

@@ -4,9 +4,20 @@
 // (std::atomic::wait) instead. Not recursive: a thread that holds it must not take it again.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace qv {
+
+// How long the calling thread had to wait for node locks another thread held. Only the
+// slow path counts, so the figures cost nothing when nobody waits; the responsiveness
+// benchmark reads them for the GUI thread.
+struct TLockWaitStats {
+    std::uint64_t Waits = 0;
+    std::int64_t TotalNs = 0;
+    std::int64_t MaxNs = 0;
+};
+inline thread_local TLockWaitStats ThisThreadLockWaits;
 
 class TNodeLock {
 public:
@@ -18,6 +29,7 @@ public:
         std::uint32_t c = 0;
         if (State.compare_exchange_strong(c, 1, std::memory_order_acquire))
             return;
+        const auto Start = std::chrono::steady_clock::now();
         // 2 means "locked, and someone may be waiting": the unlocker must wake one.
         if (c != 2)
             c = State.exchange(2, std::memory_order_acquire);
@@ -25,6 +37,13 @@ public:
             State.wait(2, std::memory_order_relaxed);
             c = State.exchange(2, std::memory_order_acquire);
         }
+        const std::int64_t Waited = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now() - Start)
+                                        .count();
+        TLockWaitStats& Stats = ThisThreadLockWaits;
+        ++Stats.Waits;
+        Stats.TotalNs += Waited;
+        Stats.MaxNs = Waited > Stats.MaxNs ? Waited : Stats.MaxNs;
     }
 
     [[nodiscard]] bool try_lock() noexcept {

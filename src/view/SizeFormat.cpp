@@ -2,6 +2,7 @@
 
 #include "support/Translate.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -225,6 +226,26 @@ std::string FormatCount(std::int32_t Count) {
     const std::int64_t Magnitude = Count < 0 ? -static_cast<std::int64_t>(Count) : Count;
     const std::string Digits = GroupDigits(WholeDigits(Magnitude), *Separators);
     return Count < 0 ? "-" + Digits : Digits;
+}
+
+std::string FormatNumber(double Value, int Decimals) {
+    Decimals = std::clamp(Decimals, 0, 6);
+    const auto Separators = SeparatorStore().Get();
+    double Scaled = std::nearbyint(std::fabs(Value) * std::pow(10.0, Decimals));
+    if (!std::isfinite(Scaled) || Scaled >= 9.2e18) {
+        return GeneralForm(Value);
+    }
+    std::string Digits = WholeDigits(static_cast<std::int64_t>(Scaled));
+    if (Digits.size() <= static_cast<std::size_t>(Decimals)) {
+        Digits.insert(0, static_cast<std::size_t>(Decimals) + 1 - Digits.size(), '0');
+    }
+    const std::size_t Whole = Digits.size() - static_cast<std::size_t>(Decimals);
+    std::string Text = GroupDigits(std::string_view(Digits).substr(0, Whole), *Separators);
+    if (Decimals > 0) {
+        Text += Separators->Decimal;
+        Text += Digits.substr(Whole);
+    }
+    return Value < 0 && Scaled != 0 ? "-" + Text : Text;
 }
 
 // Linux paths have no drive part. The leading "/" of the directory part takes the place a

@@ -64,6 +64,10 @@ void GetRoundingStyleNames(std::vector<std::string>& Strings);
 // locale, "-1,234" for a negative count.
 [[nodiscard]] std::string FormatCount(std::int32_t Count);
 
+// Value with Decimals decimals (0 to 6, ties to even) and its whole part grouped with the
+// thousands separator: FormatNumber(1234567.891, 2) is "1,234,567.89" in an English locale.
+[[nodiscard]] std::string FormatNumber(double Value, int Decimals);
+
 // The width of a text in the caller's units (pixels of the window's font, for instance).
 using TTextWidthFunc = std::function<int(std::string_view Text)>;
 

@@ -1,0 +1,1069 @@
+#include "app/FormMain.h"
+
+#include "app/MessageBoxes.h"
+#include "app/QtDispatcher.h"
+#include "export/TreeTypesExport.h"
+#include "scan/ScanThread.h"
+#include "settings/QvSettings.h"
+#include "support/FileVersion.h"
+#include "support/QvLogger.h"
+#include "support/QvProfiler.h"
+#include "support/QvUtils.h"
+#include "support/Translate.h"
+#include "tree/TreeTypes.h"
+#include "view/FileIcons.h"
+#include "view/QvBarChartPainter.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace qv {
+
+namespace {
+
+QString ToQ(const std::string& S) {
+    return QString::fromStdString(S);
+}
+
+QString TrQ(const char* MsgId) {
+    return QString::fromStdString(Tr(MsgId));
+}
+
+// A path as a file URL, byte for byte (names need not be valid UTF-8).
+QUrl FileUrl(const std::string& Path) {
+    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(Path)));
+}
+
+bool IsExistingDirectory(const std::string& Path) {
+    struct stat st {};
+    return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string DirectoryPart(const std::string& Path) {
+    const auto Slash = Path.rfind('/');
+    return Slash == std::string::npos ? std::string() : Path.substr(0, Slash + 1);
+}
+
+// The integer of Token, or nothing when Token is not exactly one.
+std::optional<int> ParseInt(std::string_view Token) {
+    while (!Token.empty() && Token.front() == ' ') {
+        Token.remove_prefix(1);
+    }
+    while (!Token.empty() && Token.back() == ' ') {
+        Token.remove_suffix(1);
+    }
+    int Value = 0;
+    const char* First = Token.data();
+    if (!Token.empty() && Token.front() == '+') {
+        ++First;
+    }
+    const auto [End, Error] = std::from_chars(First, Token.data() + Token.size(), Value);
+    if (Token.empty() || Error != std::errc() || End != Token.data() + Token.size()) {
+        return std::nullopt;
+    }
+    return Value;
+}
+
+// Takes the text up to the next of Delimiters (the whole rest when there is none) out of
+// Text, with its delimiter.
+std::string_view TakeToken(std::string_view& Text, std::string_view Delimiters) {
+    const auto End = Text.find_first_of(Delimiters);
+    std::string_view Token = Text.substr(0, End);
+    Text = End == std::string_view::npos ? std::string_view() : Text.substr(End + 1);
+    return Token;
+}
+
+// A hidden section reports width 0; the width it had is kept here, so that a hidden column
+// is saved with its width and shows with it again.
+constexpr const char* HiddenWidthsProperty = "qvHiddenWidths";
+
+int HiddenWidth(const QHeaderView& Columns, int Column) {
+    const QVariantMap Widths = Columns.property(HiddenWidthsProperty).toMap();
+    return Widths.value(QString::number(Column), Columns.defaultSectionSize()).toInt();
+}
+
+void SetHiddenWidth(QHeaderView& Columns, int Column, int Width) {
+    QVariantMap Widths = Columns.property(HiddenWidthsProperty).toMap();
+    Widths.insert(QString::number(Column), Width);
+    Columns.setProperty(HiddenWidthsProperty, Widths);
+}
+
+QIcon ThemeIcon(const char* Name, QStyle::StandardPixmap Fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(Name),
+                            QApplication::style()->standardIcon(Fallback));
+}
+
+constexpr const char* LocalDrivesCaption = TrNoop("Local Drives");
+
+} // namespace
+
+// --- column widths and positions ---------------------------------------------------------
+
+std::string ColumnWidthsToString(const QHeaderView& Columns) {
+    std::string Text;
+    for (int i = 0; i < Columns.count(); ++i) {
+        if (i > 0) {
+            Text += ',';
+        }
+        const int Width =
+            Columns.isSectionHidden(i) ? -HiddenWidth(Columns, i) : Columns.sectionSize(i);
+        Text += std::to_string(Width);
+    }
+    return Text;
+}
+
+void StringToColumnWidths(std::string_view Text, QHeaderView& Columns) {
+    for (int i = 0; i < Columns.count(); ++i) {
+        const auto Token = TakeToken(Text, ",");
+        const int Current =
+            Columns.isSectionHidden(i) ? -HiddenWidth(Columns, i) : Columns.sectionSize(i);
+        const int Value = ParseInt(Token).value_or(Current);
+        const int Width = Value < 0 ? -Value : Value;
+        if (Value > 0) {
+            Columns.setSectionHidden(i, false);
+            Columns.resizeSection(i, Width);
+        } else {
+            SetHiddenWidth(Columns, i, Width);
+            Columns.setSectionHidden(i, true);
+        }
+    }
+}
+
+std::string ColumnPositionsToString(const QHeaderView& Columns) {
+    std::string Text;
+    for (int i = 0; i < Columns.count(); ++i) {
+        if (i > 0) {
+            Text += ',';
+        }
+        Text += std::to_string(Columns.visualIndex(i));
+    }
+    return Text;
+}
+
+void StringToColumnPositions(std::string_view Text, QHeaderView& Columns) {
+    for (int i = 0; i < Columns.count(); ++i) {
+        const auto Token = TakeToken(Text, ",");
+        int Position = ParseInt(Token).value_or(Columns.visualIndex(i));
+        Position = std::clamp(Position, 0, Columns.count() - 1);
+        Columns.moveSection(Columns.visualIndex(i), Position);
+    }
+}
+
+// --- start-up and shut-down ---------------------------------------------------------------
+
+TFormMain::TFormMain(const std::vector<std::string>& Args)
+    : Dispatcher(std::make_unique<TQtDispatcher>()) {
+    StartTimer(-1);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState State) {
+        if (State == Qt::ApplicationActive) {
+            LogDebug("application becomes active");
+        } else if (State == Qt::ApplicationInactive) {
+            LogDebug("application becomes inactive");
+        }
+    });
+
+    // The icon table picks the icon theme, which the actions' icons need.
+    Icons = std::make_unique<TFileIconTable>();
+    Source.Icons = Icons.get();
+    FileTree = new TVirtualFileTree(Source, this);
+    setCentralWidget(FileTree);
+    CreateActions();
+    CreateMenus();
+    CreateStatusBar();
+    CreateTimers();
+
+    Threads = std::make_unique<TDirScanThreadList>(9, *Dispatcher);
+    FavouriteDirs.SetMaxCount(9);
+    FavouriteDirs.OnChange = [this] { RebuildFavouritesMenus(); };
+
+    ChildBarPainter = std::make_unique<TQuorvelOneBarChartPainter>(QColor(0xD7, 0xD7, 0xD7),
+                                                                   QColor(0xF7, 0xF7, 0xF7));
+    Source.ChildBarPainter = ChildBarPainter.get();
+    BarPainter = CreatePainter(nullptr);
+    Source.BarPainter = BarPainter.get();
+
+    FileTree->OnChange = [this](TFileSystemNode* Node) { VirtualFileTreeChange(Node); };
+    connect(FileTree, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex&) { VirtualFileTreeDblClick(); });
+    connect(FileTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { UpdateActions(); });
+    connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
+
+    Caption = QStringLiteral("Quorvel");
+    SetCaption(Caption);
+    Retranslate();
+    RebuildView(dvsTree);
+    SetDefaultSort();
+    LoadViewState();
+    try {
+        AppSettings().Load();
+        ApplySettings(AppSettings());
+    } catch (const std::exception& E) {
+        ShowExceptionMessage(E);
+    }
+    RebuildFavouritesMenus();
+    UpdateActions();
+    ProcessCommandLine(Args);
+    LogTimer(-1, "OnCreate");
+}
+
+TFormMain::~TFormMain() {
+    try {
+        AppSettings().Save();
+    } catch (const std::exception& E) {
+        ShowExceptionMessage(E);
+    }
+    SaveViewState();
+    Threads->Shutdown();
+    Threads.reset();
+    Dispatcher->Close();
+    // The grid reads Source and the tree while it exists; it goes before them.
+    Source.RootNode = nullptr;
+    delete std::exchange(FileTree, nullptr);
+    Root.reset();
+}
+
+void TFormMain::CreateActions() {
+    auto Make = [this](QAction*& Action, const QIcon& Icon, auto Handler) {
+        Action = new QAction(Icon, QString(), this);
+        connect(Action, &QAction::triggered, this, Handler);
+        addAction(Action);
+    };
+    auto* Style = QApplication::style();
+    Make(ActDirSelect, ThemeIcon("document-open", QStyle::SP_DialogOpenButton),
+         [this] { ActDirSelectExecute(); });
+    ActDirSelect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    Make(ActShowTreeView, QIcon(), [this] { ActShowTreeViewExecute(); });
+    ActShowTreeView->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F1));
+    Make(ActShowFlatView, QIcon(), [this] { ActShowFlatViewExecute(); });
+    ActShowFlatView->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F2));
+    ViewStyleGroup = new QActionGroup(this);
+    for (QAction* Action : {ActShowTreeView, ActShowFlatView}) {
+        Action->setCheckable(true);
+        ViewStyleGroup->addAction(Action);
+    }
+    ActShowTreeView->setChecked(true);
+    Make(ActRefresh, ThemeIcon("view-refresh", QStyle::SP_BrowserReload),
+         [this] { ActRefreshExecute(); });
+    ActRefresh->setShortcut(QKeySequence(Qt::Key_F5));
+    Make(ActStopScan, ThemeIcon("process-stop", QStyle::SP_BrowserStop),
+         [this] { ActStopScanExecute(); });
+    Make(ActOpenInExplorer, ThemeIcon("system-file-manager", QStyle::SP_DirOpenIcon),
+         [this] { ActOpenInExplorerExecute(); });
+    ActOpenInExplorer->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    Make(ActSaveScanResult, ThemeIcon("document-save", QStyle::SP_DialogSaveButton),
+         [this] { ActSaveScanResultExecute(); });
+    ActSaveScanResult->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    Make(ActRefreshNode, QIcon(), [this] { ActRefreshNodeExecute(); });
+    ActRefreshNode->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
+    // The preferences dialog and deleting come with their own windows; until then the
+    // actions are there, switched off.
+    Make(ActConfig, ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView), [] {});
+    Make(ActDelete, ThemeIcon("edit-delete", QStyle::SP_TrashIcon), [] {});
+    ActDelete->setShortcuts(
+        {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    Make(ActShellOpenFile, QIcon(), [this] { ActShellOpenFileExecute(); });
+    ActShellOpenFile->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    // Enter opens the file only while the grid has the focus, not in every dialog field.
+    ActShellOpenFile->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    FileTree->addAction(ActShellOpenFile);
+    Make(ActScanFixedDrives, Style->standardIcon(QStyle::SP_DriveHDIcon),
+         [this] { ScanFixedDrives(); });
+    Make(MenuItemExit, ThemeIcon("application-exit", QStyle::SP_DialogCloseButton),
+         [this] { close(); });
+    MenuItemExit->setShortcut(QKeySequence::Quit);
+    Make(Info1, ThemeIcon("help-about", QStyle::SP_MessageBoxInformation), [this] {
+        QMessageBox::about(this, TrQ("About Quorvel"),
+                           QStringLiteral("Quorvel\n") + ToQ(VersionText(ExecutableFileName())));
+    });
+}
+
+void TFormMain::CreateMenus() {
+    MenuFile = menuBar()->addMenu(QString());
+    MenuFile->addAction(ActDirSelect);
+    MenuItemMRUDirList = MenuFile->addMenu(QString());
+    MenuItemMRUDirList->setIcon(ThemeIcon("user-bookmarks", QStyle::SP_DirHomeIcon));
+    MenuFile->addAction(ActScanFixedDrives);
+    MenuFile->addSeparator();
+    MenuFile->addAction(ActRefresh);
+    MenuFile->addAction(ActRefreshNode);
+    MenuFile->addAction(ActStopScan);
+    MenuFile->addSeparator();
+    MenuFile->addAction(MenuItemExit);
+
+    Bearbeiten1 = menuBar()->addMenu(QString());
+    Bearbeiten1->addAction(ActShellOpenFile);
+    Bearbeiten1->addAction(ActOpenInExplorer);
+    Bearbeiten1->addAction(ActSaveScanResult);
+    Bearbeiten1->addAction(ActDelete);
+    Bearbeiten1->addSeparator();
+    Bearbeiten1->addAction(ActShowTreeView);
+    Bearbeiten1->addAction(ActShowFlatView);
+    Bearbeiten1->addSeparator();
+    Bearbeiten1->addAction(ActConfig);
+
+    Hilfe1 = menuBar()->addMenu(QString());
+    Hilfe1->addAction(Info1);
+
+    ToolBarMain = addToolBar(QString());
+    ToolBarMain->setObjectName(QStringLiteral("ToolBarMain"));
+    ToolBarMain->setMovable(false);
+    PopupMRUDirList = new QMenu(this);
+    ToolBtnFavorites = new QToolButton(this);
+    ToolBtnFavorites->setIcon(MenuItemMRUDirList->icon());
+    ToolBtnFavorites->setMenu(PopupMRUDirList);
+    ToolBtnFavorites->setPopupMode(QToolButton::InstantPopup);
+    ToolBarMain->addWidget(ToolBtnFavorites);
+    ToolBarMain->addAction(ActDirSelect);
+    ToolBarMain->addSeparator();
+    ToolBarMain->addAction(ActRefresh);
+    ToolBarMain->addAction(ActStopScan);
+    ToolBarMain->addSeparator();
+    ToolBarMain->addAction(ActOpenInExplorer);
+    ToolBarMain->addAction(ActSaveScanResult);
+    ToolBarMain->addAction(ActConfig);
+}
+
+void TFormMain::CreateStatusBar() {
+    StatusPanel0 = new QLabel(this);
+    StatusPanel0->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusPanel1 = new QLabel(this);
+    StatusPanel1->setFixedWidth(150);
+    StatusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Panel 0 takes whatever panel 1 leaves.
+    statusBar()->addWidget(StatusPanel0, 1);
+    statusBar()->addPermanentWidget(StatusPanel1);
+}
+
+void TFormMain::CreateTimers() {
+    auto Make = [this](QTimer*& Timer, int Interval, auto Handler) {
+        Timer = new QTimer(this);
+        Timer->setInterval(Interval);
+        connect(Timer, &QTimer::timeout, this, Handler);
+    };
+    Make(TimerAniSearch, 100, [this] { TimerAniSearchTimer(); });
+    Make(TimerTreeRefresh, TSettings::DefaultTreeViewRefreshRate,
+         [this] { TimerTreeRefreshTimer(); });
+    Make(TimerStatusBar, 100, [this] { TimerStatusBarTimer(); });
+}
+
+void TFormMain::Retranslate() {
+    MenuFile->setTitle(TrQ("&File"));
+    MenuItemMRUDirList->setTitle(TrQ("Recent &Folders"));
+    Bearbeiten1->setTitle(TrQ("&Edit"));
+    Hilfe1->setTitle(TrQ("&Help"));
+    ToolBarMain->setWindowTitle(TrQ("Toolbar"));
+    ToolBtnFavorites->setToolTip(TrQ("Recent Folders"));
+    ActDirSelect->setText(TrQ("&Open Directory..."));
+    ActShowTreeView->setText(TrQ("&Tree View"));
+    ActShowFlatView->setText(TrQ("&Flat View"));
+    ActRefresh->setText(TrQ("&Refresh"));
+    ActStopScan->setText(TrQ("&Stop Scan"));
+    ActOpenInExplorer->setText(TrQ("Open in &File Manager"));
+    ActSaveScanResult->setText(TrQ("&Save Scan Result..."));
+    ActRefreshNode->setText(TrQ("Rescan Selected &Folders"));
+    ActConfig->setText(TrQ("&Preferences..."));
+    ActDelete->setText(TrQ("&Delete"));
+    ActShellOpenFile->setText(TrQ("&Open File"));
+    ActScanFixedDrives->setText(TrQ(LocalDrivesCaption));
+    MenuItemExit->setText(TrQ("E&xit"));
+    Info1->setText(TrQ("&About Quorvel..."));
+    FileTree->Model().Retranslate();
+    FileTree->viewport()->update();
+}
+
+void TFormMain::ProcessCommandLine(const std::vector<std::string>& Args) {
+    std::string Line = "CmdLine: " + ExecutableFileName();
+    for (const auto& Arg : Args) {
+        Line += ' ';
+        Line += Arg;
+    }
+    LogInfo(Line);
+    if (!Args.empty() && IsExistingDirectory(Args.front())) {
+        // A relative path would name the root after the shell's working directory of the
+        // moment, and the tree's paths would follow the program's.
+        std::error_code Error;
+        auto Absolute = std::filesystem::absolute(Args.front(), Error).lexically_normal();
+        ScanPath(Error ? Args.front() : Absolute.string());
+        QCoreApplication::processEvents();
+    }
+}
+
+void TFormMain::ApplySettings(const TSettings& Settings) {
+    TimerTreeRefresh->setInterval(std::max(1, Settings.TreeViewRefreshRate()));
+    Source.SizeFormatter =
+        Settings.FileSizeRounding() == fsrBankersRounding ? FormatSizeBankers : FormatSizeRoundDown;
+    BarPainter = CreatePainter(Settings.BarChartPainterClass());
+    Source.BarPainter = BarPainter.get();
+    Source.DrawChildBar = HasPaintOption(Settings.PaintOptions(), poDrawChildPercentBars);
+    FileTree->viewport()->update();
+}
+
+// --- view state ---------------------------------------------------------------------------
+
+void TFormMain::SetDefaultSort() {
+    FileTree->SetSort(fcPercent, Qt::DescendingOrder);
+}
+
+void TFormMain::LoadViewState() {
+    try {
+        TSettings& Settings = AppSettings();
+        const TScreenSize Screen = ScreenSize();
+        TRect Bounds = CenteredRect(700, 500, Screen.Width, Screen.Height);
+        std::string_view Position;
+        const std::string PositionText = Settings.ReadResolutionString("Position", "");
+        Position = PositionText;
+        int Parts[4];
+        bool Valid = true;
+        for (int& Part : Parts) {
+            if (Position.empty()) {
+                Valid = false;
+                break;
+            }
+            const auto Value = ParseInt(TakeToken(Position, ",;"));
+            Valid = Valid && Value.has_value();
+            Part = Value.value_or(0);
+        }
+        if (Valid && Parts[2] > Parts[0] && Parts[3] > Parts[1]) {
+            Bounds = {Parts[0], Parts[1], Parts[2], Parts[3]};
+        }
+        move(Bounds.Left, Bounds.Top);
+        resize(Bounds.Right - Bounds.Left, Bounds.Bottom - Bounds.Top);
+
+        ColWidthsTree = Settings.ReadResolutionString("ColWidthsTreeView", "");
+        ColWidthsFlat = Settings.ReadResolutionString("ColWidthsFlatView", "");
+        SetDirViewStyle(Settings.ReadSettingInteger("DirViewStyle", dvsTree));
+        StringToColumnWidths(GetDirViewStyle() == dvsTree ? ColWidthsTree : ColWidthsFlat,
+                             *FileTree->header());
+        StringToColumnPositions(Settings.ReadSettingString("ColPositionsTreeView", ""),
+                                *FileTree->header());
+        FavouriteDirs.SetCommaText(Settings.ReadSettingString("MRUDirList", ""));
+        FavouriteDirs.RemoveDriveRoots();
+        const int Column =
+            Settings.ReadSettingInteger("SortColumn", FileTree->Model().SortColumn());
+        const int Direction = Settings.ReadSettingInteger(
+            "SortDirection", FileTree->Model().SortOrder() == Qt::DescendingOrder ? 1 : 0);
+        FileTree->SetSort(std::clamp(Column, 0, fcColumnCount - 1),
+                          Direction == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+        if (GetDirViewStyle() != FileTree->GetDirViewStyle()) {
+            RebuildView(GetDirViewStyle());
+        }
+    } catch (const std::exception& E) {
+        ShowExceptionMessage(E);
+    }
+}
+
+void TFormMain::SaveViewState() {
+    try {
+        TSettings& Settings = AppSettings();
+        const QPoint Where = pos();
+        Settings.WriteResolutionString(
+            "Position",
+            RectToStr({Where.x(), Where.y(), Where.x() + width(), Where.y() + height()}));
+        (GetDirViewStyle() == dvsTree ? ColWidthsTree : ColWidthsFlat) =
+            ColumnWidthsToString(*FileTree->header());
+        Settings.WriteResolutionString("ColWidthsTreeView", ColWidthsTree);
+        Settings.WriteSettingString("ColPositionsTreeView",
+                                    ColumnPositionsToString(*FileTree->header()));
+        Settings.WriteSettingInteger("DirViewStyle", GetDirViewStyle());
+        Settings.WriteSettingString("MRUDirList", FavouriteDirs.CommaText());
+        Settings.WriteSettingInteger("SortColumn", FileTree->Model().SortColumn());
+        Settings.WriteSettingInteger("SortDirection",
+                                     FileTree->Model().SortOrder() == Qt::DescendingOrder ? 1 : 0);
+    } catch (const std::exception& E) {
+        ShowExceptionMessage(E);
+    }
+}
+
+void TFormMain::RebuildFavouritesMenus() {
+    for (QMenu* Menu : {MenuItemMRUDirList, PopupMRUDirList}) {
+        Menu->clear();
+        for (const std::string& Dir : FavouriteDirs.Entries()) {
+            QAction* Item = Menu->addAction(QFile::decodeName(QByteArray::fromStdString(Dir)));
+            connect(Item, &QAction::triggered, this, [this, Dir] { ScanPath(Dir); });
+        }
+        if (!FavouriteDirs.Entries().empty()) {
+            Menu->addSeparator();
+        }
+        Menu->addAction(ActScanFixedDrives);
+    }
+}
+
+// --- scan control -------------------------------------------------------------------------
+
+bool TFormMain::IsScanning() const {
+    // A thread unregisters before its end is delivered; the scan counts as running until
+    // ScanFinished has stopped the progress timers.
+    return !Threads->IsIdle() || TimerTreeRefresh->isActive();
+}
+
+void TFormMain::SetCaption(const QString& Text) {
+    setWindowTitle(Text);
+}
+
+void TFormMain::ReplaceRoot(std::unique_ptr<TRootNode> NewRoot) {
+    // No row may refer to the old tree once it is freed.
+    DiscardFlatNodes();
+    Source.RootNode = nullptr;
+    FileTree->Model().Rebuild(GetDirViewStyle());
+    Root = std::move(NewRoot);
+    Source.RootNode = Root.get();
+}
+
+void TFormMain::ScanPath(const std::string& Path) {
+    if (!Threads->IsIdle()) {
+        PendingPath = Path;
+        Threads->StopAll();
+        return;
+    }
+    const std::string Dir = WithoutTrailingDelimiter(Path);
+    if (!IsDriveRoot(Dir)) {
+        FavouriteDirs.AddDir(Dir);
+    }
+    LastPath = Dir;
+    PendingPath.clear();
+    Caption = QStringLiteral("Quorvel - ") + QFile::decodeName(QByteArray::fromStdString(Dir));
+    SetCaption(Caption);
+    ShowScanTime(-1);
+    auto NewRoot = std::make_unique<TRootDirNode>();
+    NewRoot->SetPath(Dir);
+    NewRoot->SetGroupFileSize(AppSettings().GroupSmallFiles() ? AppSettings().GroupFileSize() : 0);
+    ReplaceRoot(std::move(NewRoot));
+    RebuildView(GetDirViewStyle());
+    MainScanThread = Threads->StartThread(*Root);
+    if (MainScanThread) {
+        MainScanThread->SetOnTerminate([this](TThread& Thread) { ScanTerminated(Thread); });
+        MainScanThread->Resume();
+        StartProgressTimers();
+    }
+    UpdateActions();
+}
+
+void TFormMain::ScanFixedDrives() {
+    if (!Threads->IsIdle()) {
+        PendingPath = Tr(LocalDrivesCaption);
+        Threads->StopAll();
+        return;
+    }
+    PendingPath.clear();
+    Caption = QStringLiteral("Quorvel - ") + TrQ(LocalDrivesCaption);
+    SetCaption(Caption);
+    ShowScanTime(-1);
+    auto NewRoot = std::make_unique<TFixedDrivesNode>();
+    NewRoot->SetScanning(true);
+    NewRoot->SetGroupFileSize(AppSettings().GroupSmallFiles() ? AppSettings().GroupFileSize() : 0);
+    ReplaceRoot(std::move(NewRoot));
+    RebuildView(GetDirViewStyle());
+    std::vector<TDirScanThread*> Started;
+    {
+        TChildrenLock Lock(*Root);
+        for (int i = 0; i < Lock.Children().Count(); ++i) {
+            auto* Drive = dynamic_cast<TDirNode*>(Lock.Children().GetItem(i));
+            if (!Drive) {
+                continue;
+            }
+            if (TDirScanThread* Thread = Threads->StartThread(*Drive)) {
+                Thread->SetOnTerminate([this](TThread& T) { SubDirScanTerminated(T); });
+                Started.push_back(Thread);
+            }
+        }
+    }
+    // Resumed after the lock is released: the scans append to the drives' own lists only,
+    // but a short first scan must not wait for the GUI thread's lock.
+    for (TDirScanThread* Thread : Started) {
+        Thread->Resume();
+    }
+    if (!Started.empty()) {
+        StartProgressTimers();
+    } else {
+        Root->SetScanning(false);
+    }
+    UpdateActions();
+}
+
+void TFormMain::ScanSubDirNode(TDirNode* Node) {
+    if (!Node || Threads->IsFull()) {
+        LogDebug("exit ScanSubDirNode");
+        return;
+    }
+    LogInfo("ScanSubDir: " + Node->GetFullPath());
+    if (Node->IsScanning()) {
+        LogDebug("already scanning");
+        return;
+    }
+    if (Threads->StopThreadsInside(*Node) > 0) {
+        LogDebug("children stopped");
+    }
+    // Rows of the old children go before the children do.
+    DiscardFlatNodes();
+    if (GetDirViewStyle() == dvsFlat) {
+        FileTree->Model().Rebuild(dvsFlat);
+    } else {
+        FileTree->Model().ReleaseChildren(*Node);
+    }
+    Node->ClearForRescan();
+    Node->SetScanning(true);
+    RefreshView();
+    if (TDirScanThread* Thread = Threads->StartThread(*Node)) {
+        Thread->SetOnTerminate([this](TThread& T) { SubDirScanTerminated(T); });
+        Thread->Resume();
+        StartProgressTimers();
+    } else {
+        Node->SetScanning(false);
+    }
+    UpdateActions();
+}
+
+void TFormMain::RefreshPath(const std::string& Path) {
+    if (!Root) {
+        return;
+    }
+    // Linux paths differ by case, so the comparison heeds it.
+    if (WithoutTrailingDelimiter(Path) == Root->GetFullPath()) {
+        ScanPath(Path);
+        return;
+    }
+    if (auto* Dir = dynamic_cast<TDirNode*>(Root->FindNodeByPath(WithoutTrailingDelimiter(Path)))) {
+        ScanSubDirNode(Dir);
+    } else {
+        LogDebug("RefreshPath: " + Path + " does not exists in current tree");
+    }
+}
+
+void TFormMain::ScanTerminated(TThread& Thread) {
+    auto& ScanThread = static_cast<TDirScanThread&>(Thread);
+    MainScanThread = nullptr;
+    Threads->Remove(&ScanThread);
+    if (Threads->IsIdle()) {
+        ScanFinished(ScanThread);
+    }
+    if (!PendingPath.empty()) {
+        QMetaObject::invokeMethod(
+            this, [this] { StartPendingScan(); }, Qt::QueuedConnection);
+    }
+    UpdateActions();
+}
+
+void TFormMain::SubDirScanTerminated(TThread& Thread) {
+    auto& ScanThread = static_cast<TDirScanThread&>(Thread);
+    Threads->Remove(&ScanThread);
+    if (Threads->IsIdle()) {
+        ScanFinished(ScanThread);
+    }
+    TDirNode& Node = ScanThread.Scanner().RootNode();
+    for (TGroupNode* Ancestor = Node.Parent(); Ancestor; Ancestor = Ancestor->Parent()) {
+        auto* Dir = dynamic_cast<TDirNode*>(Ancestor);
+        if (!Dir) {
+            break;
+        }
+        Dir->UpdateTotals();
+        FileTree->ShowNodeRow(Dir);
+    }
+    FileTree->ShowNodeRow(&Node);
+    if (!PendingPath.empty()) {
+        QMetaObject::invokeMethod(
+            this, [this] { StartPendingScan(); }, Qt::QueuedConnection);
+    }
+    UpdateActions();
+}
+
+void TFormMain::StartPendingScan() {
+    if (PendingPath.empty()) {
+        return;
+    }
+    const std::string Path = PendingPath;
+    if (Path == Tr(LocalDrivesCaption)) {
+        ScanFixedDrives();
+    } else {
+        ScanPath(Path);
+    }
+}
+
+void TFormMain::ScanFinished(TDirScanThread& Thread) {
+    if (Root) {
+        Root->SetScanning(false);
+    }
+    TimerAniSearch->stop();
+    TimerTreeRefresh->stop();
+    TimerStatusBar->stop();
+    StatusPanel0->clear();
+    ShowScanTime(Thread.Scanner().ElapsedSeconds());
+    SetCaption(Caption);
+    DiscardFlatNodes();
+    RefreshView();
+}
+
+void TFormMain::StartProgressTimers() {
+    TimerAniSearch->start();
+    TimerTreeRefresh->start();
+    TimerStatusBar->start();
+}
+
+void TFormMain::ShowScanTime(double Seconds) {
+    LastScanSeconds = Seconds;
+    StatusPanel1->setText(Seconds >= 0 ? ToQ(FormatNumber(Seconds, 2) + " " + Tr("秒"))
+                                       : QString());
+}
+
+QString TFormMain::StatusText(int Panel) const {
+    return Panel == 0 ? StatusPanel0->text() : StatusPanel1->text();
+}
+
+void TFormMain::TimerAniSearchTimer() {
+    Source.AniFrame = Source.AniFrame > 6 ? 0 : Source.AniFrame + 1;
+    FileTree->viewport()->update();
+}
+
+void TFormMain::TimerTreeRefreshTimer() {
+    DiscardFlatNodes();
+    RefreshView();
+}
+
+void TFormMain::TimerStatusBarTimer() {
+    const QString Text = QFile::decodeName(QByteArray::fromStdString(Threads->GetCurrentPath()));
+    StatusPanel0->setText(Text);
+    // The title shows the walk in the task bar; before the first directory, the caption.
+    SetCaption(Text.isEmpty() ? Caption : Text);
+    UpdateActions();
+}
+
+void TFormMain::VirtualFileTreeChange(TFileSystemNode* Node) {
+    if (Node) {
+        StatusPanel0->setText(QFile::decodeName(QByteArray::fromStdString(Node->GetFullPath())));
+        StatusPanel1->setText(ToQ(FormatNumber(double(Node->GetSize()), 0) + " Bytes"));
+    }
+    UpdateActions();
+}
+
+// --- the view -------------------------------------------------------------------------------
+
+int TFormMain::GetDirViewStyle() const {
+    return ActShowFlatView->isChecked() ? dvsFlat : dvsTree;
+}
+
+void TFormMain::SetDirViewStyle(int Style) {
+    (Style == dvsFlat ? ActShowFlatView : ActShowTreeView)->setChecked(true);
+}
+
+void TFormMain::RebuildView(int Style) {
+    FileTree->RebuildRows(Style,
+                          Style == dvsFlat ? GetFlatNodes() : std::vector<TFileSystemNode*>());
+    UpdateActions();
+}
+
+void TFormMain::RefreshView() {
+    const int Horizontal = FileTree->horizontalScrollBar()->value();
+    const int Vertical = FileTree->verticalScrollBar()->value();
+    if (GetDirViewStyle() == dvsTree && FileTree->GetDirViewStyle() == dvsTree) {
+        FileTree->RefreshRows();
+    } else {
+        RebuildView(GetDirViewStyle());
+    }
+    FileTree->horizontalScrollBar()->setValue(Horizontal);
+    FileTree->verticalScrollBar()->setValue(Vertical);
+}
+
+const std::vector<TFileSystemNode*>& TFormMain::GetFlatNodes() {
+    if (!FlatNodes) {
+        BuildFlatList();
+    }
+    return *FlatNodes;
+}
+
+void TFormMain::BuildFlatList() {
+    FlatNodes.emplace();
+    if (!Root) {
+        return;
+    }
+    FlatNodes->push_back(Root.get());
+    if (!Root->HasChildren()) {
+        return;
+    }
+    const std::int64_t Threshold = std::llround(std::nearbyint(double(Root->GetSize()) / 1000));
+    // Depth first, in child order, without recursion: trees can be very deep.
+    struct TLevel {
+        const TGroupNode* Node;
+        int Next;
+    };
+    std::vector<TLevel> Stack{{Root.get(), 0}};
+    while (!Stack.empty()) {
+        TLevel& Level = Stack.back();
+        TFileSystemNode* Child = nullptr;
+        {
+            TChildrenLock Lock(*Level.Node);
+            if (Level.Next < Lock.Children().Count()) {
+                Child = Lock.Children().GetItem(Level.Next++);
+            }
+        }
+        if (!Child) {
+            Stack.pop_back();
+            continue;
+        }
+        auto* Dir = dynamic_cast<TDirNode*>(Child);
+        if (Dir && Dir->HasChildren()) {
+            Stack.push_back({Dir, 0});
+        } else if (Child->GetSize() >= Threshold) {
+            FlatNodes->push_back(Child);
+        }
+    }
+}
+
+void TFormMain::ActShowTreeViewExecute() {
+    ColWidthsFlat = ColumnWidthsToString(*FileTree->header());
+    StringToColumnWidths(ColWidthsTree, *FileTree->header());
+    SetDirViewStyle(dvsTree);
+    RebuildView(dvsTree);
+}
+
+void TFormMain::ActShowFlatViewExecute() {
+    ColWidthsTree = ColumnWidthsToString(*FileTree->header());
+    StringToColumnWidths(ColWidthsFlat, *FileTree->header());
+    SetDirViewStyle(dvsFlat);
+    DiscardFlatNodes();
+    RebuildView(dvsFlat);
+}
+
+// --- commands -----------------------------------------------------------------------------
+
+void TFormMain::UpdateActions() {
+    if (!ActStopScan) {
+        return;
+    }
+    const QModelIndex First = FileTree->FirstSelectedIndex();
+    TFileSystemNode* FirstNode = FileTree->Model().NodeOf(First);
+    ActRefresh->setEnabled(Root != nullptr);
+    ActStopScan->setEnabled(!Threads->IsIdle());
+    ActOpenInExplorer->setEnabled(FirstNode != nullptr);
+    ActSaveScanResult->setEnabled(MainScanThread == nullptr && Root && Root->HasChildren());
+    ActRefreshNode->setEnabled(FirstNode != nullptr);
+    ActConfig->setEnabled(false);
+    ActDelete->setEnabled(false);
+    ActShellOpenFile->setEnabled(FirstNode && FirstNode->GetNodeType() == ntFile);
+}
+
+void TFormMain::ActDirSelectExecute() {
+    try {
+        const QString Start = QFile::decodeName(
+            QByteArray::fromStdString(LastPath.empty() ? GetPersonalFolder() : LastPath));
+        const QString Chosen =
+            QFileDialog::getExistingDirectory(this, TrQ("请选择您要分析的驱动器或目录："), Start);
+        if (!Chosen.isEmpty()) {
+            ScanPath(QFile::encodeName(Chosen).toStdString());
+        }
+    } catch (const std::exception& E) {
+        LogError(E.what());
+        ShowError(E.what());
+    }
+}
+
+void TFormMain::ActRefreshExecute() {
+    if (dynamic_cast<TFixedDrivesNode*>(Root.get())) {
+        ScanFixedDrives();
+    } else if (Root) {
+        ScanPath(std::string(Root->Name()));
+    }
+}
+
+void TFormMain::ActStopScanExecute() {
+    Threads->StopAll();
+}
+
+void TFormMain::ActRefreshNodeExecute() {
+    // Every directory to re-scan is chosen before the first one is cleared: clearing frees
+    // the nodes below it, which later selected rows may refer to.
+    std::vector<TDirNode*> Dirs;
+    TFileSystemNode* Focused = FileTree->FocusedNode();
+    const QModelIndex FocusedAncestor = FileTree->NearestVisibleAncestor(FileTree->currentIndex());
+    for (TFileSystemNode* Node : FileTree->SelectedNodes()) {
+        if (auto* Dir = dynamic_cast<TDirNode*>(Node)) {
+            Dirs.push_back(Dir);
+        } else if (auto* Parent = dynamic_cast<TDirNode*>(Node->Parent())) {
+            const QModelIndex Row = FileTree->Model().IndexOf(Node);
+            const QModelIndex Ancestor = FileTree->NearestVisibleAncestor(Row);
+            if (Ancestor.isValid()) {
+                auto* Selection = FileTree->selectionModel();
+                Selection->select(Row, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+                Selection->select(Ancestor,
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                if (Node == Focused || Ancestor == FocusedAncestor) {
+                    Selection->setCurrentIndex(Ancestor, QItemSelectionModel::NoUpdate);
+                }
+            }
+            Dirs.push_back(Parent);
+        }
+    }
+    auto Inside = [](const TFileSystemNode* Node, const TDirNode* Dir) {
+        for (const TGroupNode* Up = Node->Parent(); Up; Up = Up->Parent()) {
+            if (Up == Dir) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::vector<TDirNode*> Chosen;
+    for (TDirNode* Dir : Dirs) {
+        const bool Covered = std::any_of(Dirs.begin(), Dirs.end(), [&](const TDirNode* Other) {
+            return Other != Dir && Inside(Dir, Other);
+        });
+        if (!Covered && std::find(Chosen.begin(), Chosen.end(), Dir) == Chosen.end()) {
+            Chosen.push_back(Dir);
+        }
+    }
+    for (TDirNode* Dir : Chosen) {
+        ScanSubDirNode(Dir);
+    }
+}
+
+void TFormMain::ActSaveScanResultExecute() {
+    if (!Root) {
+        return;
+    }
+    TSettings& Settings = AppSettings();
+    TExportRegistry& Registry = ExportRegistry();
+    // A hand-edited index outside the list would otherwise pick no format at all.
+    const int FilterIndex =
+        std::clamp(Settings.ReadSettingInteger("LastFilterIndex", 1), 1, Registry.Count());
+    std::string DefaultDir = GetPersonalFolder() + "Quorvel";
+    std::error_code Error;
+    std::filesystem::create_directories(DefaultDir, Error);
+    if (Error) {
+        DefaultDir.clear();
+    } else {
+        DefaultDir += '/';
+    }
+    const std::string Dir = Settings.ReadSettingString("LastSaveDir", DefaultDir);
+    std::string Name = Root->GetDisplayName();
+    RemoveChars(Name, ":");
+    Name = SanitizeFileName(Name, '_', " ");
+    // A Linux path starts with "/", which would give every proposal a leading "_".
+    Name.erase(0, Name.find_first_not_of('_'));
+    if (Name.empty()) {
+        Name = "Quorvel";
+    }
+    std::optional<TSaveChoice> Choice;
+    if (SaveDialog) {
+        Choice = SaveDialog(Dir, Name, Registry.GetFilter(), FilterIndex);
+    } else {
+        QStringList Filters;
+        const QStringList Parts = ToQ(Registry.GetFilter()).split('|');
+        for (int i = 0; i + 1 < Parts.size(); i += 2) {
+            Filters << Parts[i];
+        }
+        QFileDialog Dialog(this, TrQ("Save Scan Result"),
+                           QFile::decodeName(QByteArray::fromStdString(Dir)));
+        Dialog.setAcceptMode(QFileDialog::AcceptSave);
+        Dialog.setNameFilters(Filters);
+        Dialog.selectNameFilter(Filters.value(FilterIndex - 1));
+        Dialog.setDefaultSuffix(ToQ(Registry.GetFileExtension(FilterIndex - 1)));
+        connect(&Dialog, &QFileDialog::filterSelected, &Dialog, [&](const QString& Filter) {
+            const int Index = int(Filters.indexOf(Filter));
+            if (Index >= 0) {
+                Dialog.setDefaultSuffix(ToQ(Registry.GetFileExtension(Index)));
+            }
+        });
+        Dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(Name)));
+        if (Dialog.exec() == QDialog::Accepted && !Dialog.selectedFiles().isEmpty()) {
+            Choice = TSaveChoice{QFile::encodeName(Dialog.selectedFiles().front()).toStdString(),
+                                 int(Filters.indexOf(Dialog.selectedNameFilter())) + 1};
+        }
+    }
+    if (!Choice) {
+        return;
+    }
+    const int Chosen = std::clamp(Choice->FilterIndex, 1, Registry.Count());
+    try {
+        Settings.WriteSettingString("LastSaveDir", DirectoryPart(Choice->FileName));
+        Settings.WriteSettingInteger("LastFilterIndex", Chosen);
+    } catch (const std::exception& E) {
+        // The export does not depend on remembering the folder.
+        LogError(E.what());
+    }
+    auto Exporter = Registry.GetItem(Chosen - 1)->Create(*Root);
+    if (Exporter->GetClass().GetExportKind() == 2) {
+        if (Settings.FileSizeRounding() == fsrBankersRounding) {
+            Exporter->SizeFormatter = FormatSizeBankers;
+        } else if (Settings.FileSizeRounding() == fsrRoundDown) {
+            Exporter->SizeFormatter = FormatSizeRoundDown;
+        }
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        Exporter->SaveToFile(Choice->FileName);
+        QApplication::restoreOverrideCursor();
+    } catch (const std::exception& E) {
+        QApplication::restoreOverrideCursor();
+        // Nothing was saved: the user has to learn that, and why.
+        LogError(E.what());
+        ShowError(E.what());
+    }
+}
+
+void TFormMain::ActOpenInExplorerExecute() {
+    TFileSystemNode* Node = FileTree->Model().NodeOf(FileTree->FirstSelectedIndex());
+    if (!Node) {
+        return;
+    }
+    const std::string Path = Node->GetFullPath();
+    const std::string Dir = IsExistingDirectory(Path) ? Path : DirectoryPart(Path);
+    if (!QDesktopServices::openUrl(FileUrl(Dir))) {
+        ShowError(FormatText(Tr("The folder “%s” could not be opened."), Dir));
+    }
+}
+
+void TFormMain::ActShellOpenFileExecute() {
+    TFileSystemNode* Node = FileTree->Model().NodeOf(FileTree->FirstSelectedIndex());
+    if (!Node || Node->GetNodeType() != ntFile) {
+        return;
+    }
+    const std::string Name(Node->Name());
+    std::string Extension = Name.substr(std::min(Name.size(), Name.rfind('.')));
+    std::transform(Extension.begin(), Extension.end(), Extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    if ((Node->IsSystem() || Extension == ".sys") &&
+        !WarnYesNo(FormatText(Tr("您正在尝试打开系统文件 (%s)。 你确定你要继续吗?"), Name))) {
+        return;
+    }
+    LogDebug("open " + Name);
+    const std::string Path = Node->GetFullPath();
+    if (QDesktopServices::openUrl(FileUrl(Path))) {
+        LogDebug(Name + " opened");
+    } else {
+        const std::string Message = FormatText(Tr("The file “%s” could not be opened."), Path);
+        LogError(Message);
+        ShowError(Message);
+    }
+}
+
+void TFormMain::VirtualFileTreeDblClick() {
+    const QModelIndex First = FileTree->FirstSelectedIndex();
+    if (!First.isValid()) {
+        return;
+    }
+    if (FileTree->Model().NodeOf(First)) {
+        ActShellOpenFileExecute();
+    } else {
+        ActDirSelectExecute();
+    }
+}
+
+} // namespace qv

@@ -1,0 +1,472 @@
+// The tree-grid over real scanned folders, offscreen: the model checked by Qt's model tester
+// through rebuilds, lazy rows, refreshes during a threaded scan, removals and sorts; the
+// texts, spans and bars of the cells; the header rules; the flat style; and what the view
+// keeps across rebuilds and refresh ticks.
+
+#include "ModelChecker.h"
+#include "TestTree.h"
+#include "app/QtDispatcher.h"
+#include "platform/SysError.h"
+#include "scan/DirScan.h"
+#include "scan/ScanThread.h"
+#include "support/Collation.h"
+#include "support/Translate.h"
+#include "tree/TreeTypes.h"
+#include "view/QvBarChartPainter.h"
+#include "view/VirtualFileTree.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QImage>
+#include <QTest>
+#include <cerrno>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace qv {
+namespace {
+
+using test::TModelChecker;
+using test::TTempDir;
+
+// The scan threads read the settings: a private folder keeps the user's out of the test.
+class TSettingsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Folder = std::make_unique<TTempDir>();
+        ::setenv("XDG_CONFIG_HOME", Folder->Path().c_str(), 1);
+    }
+    void TearDown() override { Folder.reset(); }
+
+private:
+    std::unique_ptr<TTempDir> Folder;
+};
+[[maybe_unused]] const auto* const Environment =
+    ::testing::AddGlobalTestEnvironment(new TSettingsEnvironment);
+
+const QRgb Fill = qRgb(0, 200, 0);
+const QRgb ChildFill = qRgb(200, 0, 0);
+
+// big (4000 bytes, 2 files), top (a 2000-byte file), mid (500, 1 file), void (empty):
+// 6500 bytes in 4 files, scanned without grouping.
+class FileTreeTest : public ::testing::Test {
+protected:
+    TTempDir Dir;
+    TRootDirNode Root;
+    TFileTreeSource Source;
+    TQuorvelOneBarChartPainter Bars{Qt::black, QColor(Fill)};
+    TQuorvelOneBarChartPainter ChildBars{Qt::black, QColor(ChildFill)};
+    std::unique_ptr<TVirtualFileTree> View;
+    std::unique_ptr<TModelChecker> Checker;
+
+    void SetUp() override {
+        Dir.File("big/x", 3000);
+        Dir.File("big/y", 1000);
+        Dir.File("mid/z", 500);
+        Dir.MkDir("void");
+        Dir.File("top", 2000);
+        Root.SetPath(Dir.Path());
+        TDirScanner(Root).Scan(Dir.Path(), 0);
+        Source.RootNode = &Root;
+        Source.BarPainter = &Bars;
+        Source.ChildBarPainter = &ChildBars;
+        View = std::make_unique<TVirtualFileTree>(Source);
+        View->resize(600, 300);
+        Checker = std::make_unique<TModelChecker>(Model());
+    }
+
+    TFileTreeModel& Model() const { return View->Model(); }
+    TDirNode& Dir_(const char* Name) const {
+        return *static_cast<TDirNode*>(Root.FindNodeByPath(Dir / Name));
+    }
+    QModelIndex Row(const char* Name) const {
+        return Model().IndexOf(Root.FindNodeByPath(Dir / Name));
+    }
+    QModelIndex Top() const { return Model().index(0, 0); }
+
+    std::vector<std::string> Names(const QModelIndex& Parent = {}) const {
+        std::vector<std::string> names;
+        for (int row = 0; row < Model().rowCount(Parent); ++row)
+            names.push_back(Model().index(row, 0, Parent).data().toString().toStdString());
+        return names;
+    }
+    QString Text(const QModelIndex& Index, int Column, int Role = Qt::DisplayRole) const {
+        return Index.siblingAtColumn(Column).data(Role).toString();
+    }
+};
+
+using TNames = std::vector<std::string>;
+
+TEST(FileTreePlaceholder, AloneInBothStylesUntilThereIsARoot) {
+    TFileTreeSource source;
+    TVirtualFileTree view(source);
+    TModelChecker checker(view.Model());
+    for (int style : {dvsTree, dvsFlat}) {
+        view.RebuildRows(style);
+        ASSERT_EQ(view.Model().rowCount(), 1);
+        const QModelIndex row = view.Model().index(0, 0);
+        EXPECT_EQ(row.data().toString().toStdString(), Tr("请选择一个目录"));
+        EXPECT_EQ(view.Model().NodeOf(row), nullptr);
+        EXPECT_EQ(row.data(TFileTreeModel::NodeRole).value<quintptr>(), 0u);
+        EXPECT_TRUE(view.isFirstColumnSpanned(0, {}));
+        EXPECT_TRUE(row.data(Qt::FontRole).value<QFont>().italic());
+        EXPECT_EQ(row.data(Qt::ForegroundRole).value<QColor>(), QColor(128, 128, 128));
+        EXPECT_FALSE(view.Model().hasChildren(row));
+        EXPECT_FALSE(view.Model().flags(row) & Qt::ItemIsSelectable);
+        EXPECT_TRUE(row.siblingAtColumn(fcSize).data().toString().isEmpty());
+        EXPECT_EQ(view.FocusedNode(), nullptr);
+    }
+}
+
+TEST_F(FileTreeTest, RowsTextsAndShares) {
+    View->RebuildRows(dvsTree);
+    EXPECT_EQ(Model().NodeOf(Top()), &Root);
+    EXPECT_TRUE(View->isExpanded(Top()));
+    EXPECT_EQ(Names(Top()), (TNames{"big", "top", "mid", "void"})); // by percent, descending
+    EXPECT_EQ(Text(Top(), fcName).toStdString(), Root.GetDisplayName());
+
+    const QModelIndex big = Row("big");
+    EXPECT_EQ(Text(big, fcSize).toStdString(), FormatSizeRoundDown(4000));
+    EXPECT_EQ(Text(big, fcFiles).toStdString(), FormatCount(2));
+    EXPECT_TRUE(Text(big, fcPercent).isEmpty());
+    EXPECT_EQ(big.siblingAtColumn(fcSize).data(Qt::TextAlignmentRole).toInt(),
+              int(Qt::AlignRight | Qt::AlignVCenter));
+    EXPECT_EQ(big.siblingAtColumn(fcFiles).data(Qt::TextAlignmentRole).toInt() & Qt::AlignLeft,
+              int(Qt::AlignLeft));
+    EXPECT_EQ(big.data(TFileTreeModel::SizeRole).toLongLong(), 4000);
+    EXPECT_DOUBLE_EQ(big.data(TFileTreeModel::PercentRole).toDouble(), 4000.0 / 6500);
+    EXPECT_DOUBLE_EQ(Top().data(TFileTreeModel::PercentRole).toDouble(), 1.0);
+    // The root's children get no child bar: it would repeat the main bar.
+    EXPECT_EQ(big.data(TFileTreeModel::ChildPercentRole).toDouble(), -1.0);
+    EXPECT_TRUE(Model().hasChildren(Row("void")) == false || Model().canFetchMore(Row("void")));
+
+    View->expand(big);
+    const QModelIndex x = Row("big/x");
+    ASSERT_TRUE(x.isValid());
+    EXPECT_EQ(Names(big), (TNames{"x", "y"}));
+    EXPECT_DOUBLE_EQ(x.data(TFileTreeModel::ChildPercentRole).toDouble(), 0.75);
+    EXPECT_FALSE(Model().hasChildren(x));
+    EXPECT_TRUE(Model().flags(x) & Qt::ItemNeverHasChildren);
+
+    Source.DrawChildBar = false;
+    Source.BarPainter = nullptr;
+    EXPECT_EQ(x.data(TFileTreeModel::ChildPercentRole).toDouble(), -1.0);
+    EXPECT_EQ(x.data(TFileTreeModel::PercentRole).toDouble(), -1.0);
+}
+
+TEST_F(FileTreeTest, ErrorRowsSpanTheirColumnsWhileTheErrorLasts) {
+    View->RebuildRows(dvsTree);
+    TDirNode& empty = Dir_("void");
+    empty.SetScanError(EACCES);
+    View->RefreshRows();
+    const QModelIndex row = Row("void");
+    EXPECT_EQ(Text(row, fcName, TFileTreeModel::StaticTextRole).toStdString(),
+              SysErrorMessage(EACCES));
+    EXPECT_TRUE(row.data(TFileTreeModel::StaticTextIsErrorRole).toBool());
+    EXPECT_TRUE(Text(row, fcSize).isEmpty());
+    EXPECT_TRUE(Text(row, fcFiles).isEmpty());
+    EXPECT_TRUE(View->isFirstColumnSpanned(row.row(), Top()));
+    EXPECT_FALSE(View->isFirstColumnSpanned(Row("big").row(), Top()));
+
+    empty.SetScanError(0);
+    View->RefreshRows();
+    EXPECT_FALSE(View->isFirstColumnSpanned(Row("void").row(), Top()));
+    EXPECT_TRUE(Text(Row("void"), fcName, TFileTreeModel::StaticTextRole).isEmpty());
+}
+
+TEST_F(FileTreeTest, HeaderRulesSortEveryLevelStably) {
+    View->RebuildRows(dvsTree);
+    View->expand(Row("big"));
+    QHeaderView& header = *View->header();
+    EXPECT_EQ(header.sortIndicatorSection(), fcPercent);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder);
+
+    // Clicked for real: the view's own indicator flip must not get in the way.
+    View->show();
+    QTest::mouseClick(header.viewport(), Qt::LeftButton, {},
+                      QPoint(header.sectionViewportPosition(fcSize) + 5, header.height() / 2));
+    EXPECT_EQ(Model().SortColumn(), fcSize);
+    EXPECT_EQ(Model().SortOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(Names(Top()), (TNames{"big", "top", "mid", "void"}));
+    View->HeaderClick(fcSize);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(Names(Top()), (TNames{"void", "mid", "top", "big"}));
+    EXPECT_EQ(Names(Row("big")), (TNames{"y", "x"}));
+    View->HeaderClick(fcPercent);
+    EXPECT_EQ(header.sortIndicatorSection(), fcPercent);
+    EXPECT_EQ(Model().SortOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(Names(Top()), (TNames{"void", "mid", "top", "big"}));
+
+    // mid and top have one file each and keep the order they had.
+    View->HeaderClick(fcFiles);
+    EXPECT_EQ(Names(Top()), (TNames{"void", "mid", "top", "big"}));
+    View->RefreshRows();
+    EXPECT_EQ(Names(Top()), (TNames{"void", "mid", "top", "big"}));
+
+    View->HeaderClick(fcName);
+    const TNames ascending = Names(Top());
+    EXPECT_TRUE(std::is_sorted(ascending.begin(), ascending.end(), [](auto& a, auto& b) {
+        return CollateCompare(a.c_str(), b.c_str()) < 0;
+    }));
+    View->HeaderClick(fcName);
+    EXPECT_EQ(Names(Top()), TNames(ascending.rbegin(), ascending.rend()));
+
+    EXPECT_EQ(Model().CompareNodes(Dir_("big"), Dir_("mid"), fcSize), 1);
+    EXPECT_EQ(Model().CompareNodes(Dir_("big"), Dir_("mid"), fcPercent), 1);
+    EXPECT_EQ(Model().CompareNodes(Dir_("void"), Dir_("mid"), fcFiles), -1);
+    EXPECT_EQ(Model().CompareNodes(Dir_("mid"), Dir_("mid"), fcName), 0);
+    EXPECT_LT(Model().CompareNodes(Dir_("big"), Dir_("mid"), fcName), 0);
+}
+
+TEST_F(FileTreeTest, ReleasedAndRemovedRowsNeverOutliveTheirNodes) {
+    View->RebuildRows(dvsTree);
+    const QModelIndex big = Row("big");
+    View->expand(big);
+    ASSERT_EQ(Model().rowCount(big), 2);
+
+    // A re-scan of big: its rows go first, then its nodes.
+    Model().ReleaseChildren(Dir_("big"));
+    EXPECT_EQ(Model().rowCount(big), 0);
+    EXPECT_FALSE(Model().ChildrenMade(big));
+    Dir.File("big/w", 100);
+    Dir_("big").ClearForRescan();
+    TDirScanner(Dir_("big")).Scan(Dir / "big", 0);
+    Root.UpdateTotals();
+    QApplication::processEvents();
+    if (Model().canFetchMore(big))
+        Model().fetchMore(big);
+    EXPECT_EQ(Names(big), (TNames{"x", "y", "w"}));
+
+    // The entries with rows are one fewer after a removal: a child appended right after it
+    // still gets its row, and the other rows stay what they were.
+    const QPersistentModelIndex bigRow(big);
+    Model().RemoveNodeRows(Dir_("mid"));
+    Dir_("mid").Delete();
+    TDirNode* late = Root.AddDirectory("late", faDirectory);
+    View->RefreshRows();
+    EXPECT_EQ(Names(Top()), (TNames{"big", "top", "void", "late"}));
+    EXPECT_EQ(Model().IndexOf(late).row(), 3);
+    EXPECT_EQ(QModelIndex(bigRow), Row("big"));
+    EXPECT_TRUE(View->isExpanded(bigRow));
+
+    Model().RemoveNodeRows(Root);
+    ASSERT_EQ(Model().rowCount(), 1);
+    EXPECT_EQ(Model().NodeOf(Model().index(0, 0)), nullptr);
+}
+
+TEST_F(FileTreeTest, RebuildKeepsSelectionFocusAndExpansion) {
+    std::vector<TFileSystemNode*> reported;
+    View->OnChange = [&](TFileSystemNode* Node) { reported.push_back(Node); };
+    int expansions = 0;
+    View->OnExpansionChanged = [&] { ++expansions; };
+    View->RebuildRows(dvsTree);
+    EXPECT_GT(expansions, 0);
+    View->expand(Row("big"));
+    EXPECT_TRUE(Dir_("big").IsExpanded());
+    auto* selection = View->selectionModel();
+    selection->select(Row("mid"), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(Row("big/x"), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(Row("top"), QItemSelectionModel::NoUpdate);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.back(), Root.FindNodeByPath(Dir / "top"));
+    const std::vector<TFileSystemNode*> selected = View->SelectedNodes();
+    ASSERT_EQ(selected.size(), 2u);
+    EXPECT_EQ(selected[0], Root.FindNodeByPath(Dir / "big/x")); // display order
+    EXPECT_EQ(View->FirstSelectedIndex(), Row("big/x"));
+
+    View->RebuildRows(dvsTree);
+    EXPECT_TRUE(View->isExpanded(Row("big")));
+    EXPECT_EQ(View->SelectedNodes(), selected);
+    EXPECT_EQ(View->FocusedNode(), Root.FindNodeByPath(Dir / "top"));
+    EXPECT_EQ(View->NearestVisibleAncestor(Row("big/x")), Row("big"));
+    View->collapse(Row("big"));
+    EXPECT_FALSE(Dir_("big").IsExpanded());
+    EXPECT_EQ(View->NearestVisibleAncestor(Row("big/x")), Row("big"));
+    EXPECT_EQ(View->NearestVisibleAncestor(Top()), QModelIndex());
+
+    // Remembered flags open new levels as they are made.
+    TDirNode* later = Dir_("big").AddDirectory("later", faDirectory);
+    later->SetExpanded(true);
+    later->SetEmpty(false);
+    View->RefreshRows();
+    EXPECT_TRUE(View->isExpanded(Model().IndexOf(later)));
+}
+
+// Without the tester, which makes every row itself, the grid's own row making shows: a
+// rebuild opens the remembered levels, each only after the insertion that made its row.
+TEST_F(FileTreeTest, RememberedLevelsOpenWithoutNestedChanges) {
+    Checker.reset();
+    TModelChecker guard(Model(), false);
+    Dir_("big").SetExpanded(true);
+    View->RebuildRows(dvsTree);
+    ASSERT_TRUE(Model().ChildrenMade(Row("big")));
+    EXPECT_TRUE(View->isExpanded(Row("big")));
+    EXPECT_EQ(Names(Row("big")), (TNames{"x", "y"}));
+    EXPECT_FALSE(Model().ChildrenMade(Row("mid")));
+    // A level the user opens brings back the remembered one below it (from the event loop).
+    View->collapse(Top());
+    Model().ReleaseChildren(Root);
+    View->expand(Top());
+    View->show();
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+    EXPECT_TRUE(View->isExpanded(Row("big")));
+    EXPECT_EQ(Model().rowCount(Row("big")), 2);
+}
+
+TEST_F(FileTreeTest, FlatRowsShowFullPathsAndNoTree) {
+    std::vector<TFileSystemNode*> nodes = {Root.FindNodeByPath(Dir / "mid/z"), &Dir_("big")};
+    Dir_("big").LoadFiles();
+    nodes.push_back(Root.FindNodeByPath(Dir / "big/x"));
+    View->RebuildRows(dvsFlat, nodes);
+    EXPECT_EQ(View->GetDirViewStyle(), dvsFlat);
+    EXPECT_FALSE(View->rootIsDecorated());
+    EXPECT_FALSE(View->itemsExpandable());
+    EXPECT_EQ(Names(), (TNames{Dir / "big", Dir / "big/x", Dir / "mid/z"}));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_FALSE(Model().hasChildren(Model().index(row, 0)));
+    EXPECT_DOUBLE_EQ(Model().index(1, 0).data(TFileTreeModel::ChildPercentRole).toDouble(), 0.75);
+    View->SetSort(fcName, Qt::DescendingOrder);
+    EXPECT_EQ(Names(), (TNames{Dir / "mid/z", Dir / "big/x", Dir / "big"}));
+    View->RefreshRows();
+    EXPECT_EQ(Model().rowCount(), 3);
+
+    // big's re-scan takes its file rows with it, not the row of big itself.
+    Model().ReleaseChildren(Dir_("big"));
+    EXPECT_EQ(Names(), (TNames{Dir / "mid/z", Dir / "big"}));
+    View->RebuildRows(dvsTree);
+    EXPECT_TRUE(View->rootIsDecorated());
+}
+
+// Counts the columns of the bar cell of Index in which Colour appears.
+int ColumnsWith(TVirtualFileTree& View, const QModelIndex& Index, QRgb Colour) {
+    const QImage image = View.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect cell = View.visualRect(Index.siblingAtColumn(fcPercent));
+    int columns = 0;
+    for (int x = cell.left(); x <= cell.right(); ++x)
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            if (image.pixel(x, y) == Colour) {
+                ++columns;
+                break;
+            }
+    return columns;
+}
+
+TEST_F(FileTreeTest, BarsArePaintedToTheirShares) {
+    View->RebuildRows(dvsTree);
+    View->expand(Row("big"));
+    View->show();
+    // The current row carries the style's focus frame over its cells: it has no bar here.
+    View->selectionModel()->setCurrentIndex(Row("void"), QItemSelectionModel::NoUpdate);
+    QApplication::processEvents();
+    const int width = View->header()->sectionSize(fcPercent) - 2;
+    // A plain bar's fill lies inside a frame and a white line: 4 columns fewer than the bar.
+    const auto fill = [width](double Ratio) { return BarWidth(width, Ratio) - 4; };
+    EXPECT_EQ(ColumnsWith(*View, Top(), Fill), fill(1.0));
+    EXPECT_EQ(ColumnsWith(*View, Row("big"), Fill), fill(4000.0 / 6500));
+    EXPECT_EQ(ColumnsWith(*View, Row("big"), ChildFill), 0);
+    EXPECT_EQ(ColumnsWith(*View, Row("void"), Fill), 0);
+    // x: 75 % of big, seen right of its 46 % of the root drawn over it.
+    EXPECT_EQ(ColumnsWith(*View, Row("big/x"), Fill), fill(3000.0 / 6500));
+    EXPECT_NEAR(ColumnsWith(*View, Row("big/x"), ChildFill),
+                BarWidth(width, 0.75) - 2 - BarWidth(width, 3000.0 / 6500), 1);
+    // An empty root has no shares at all.
+    Root.SetSize(0);
+    View->RefreshRows();
+    EXPECT_EQ(Top().data(TFileTreeModel::PercentRole).toDouble(), -1.0);
+    EXPECT_EQ(ColumnsWith(*View, Top(), Fill), 0);
+}
+
+TEST_F(FileTreeTest, SearchAndResizeFollowTheUser) {
+    View->RebuildRows(dvsTree);
+    View->show();
+    // The current cell sits in another column: the search still reads the names.
+    View->setCurrentIndex(Top().siblingAtColumn(fcPercent));
+    View->keyboardSearch(QStringLiteral("M"));
+    EXPECT_EQ(View->FocusedNode(), &Dir_("mid"));
+    View->keyboardSearch(QStringLiteral("i"));
+    EXPECT_EQ(View->FocusedNode(), &Dir_("mid"));
+    View->keyboardSearch({});
+    View->keyboardSearch(QStringLiteral("x")); // inside big, which is closed
+    EXPECT_EQ(View->FocusedNode(), &Dir_("mid"));
+    View->expand(Row("big"));
+    View->keyboardSearch({});
+    View->keyboardSearch(QStringLiteral("X"));
+    EXPECT_EQ(View->FocusedNode(), Root.FindNodeByPath(Dir / "big/x"));
+    EXPECT_EQ(View->SelectedNodes(), std::vector{View->FocusedNode()});
+
+    const int percent = View->header()->sectionSize(fcPercent);
+    View->resize(View->width() + 100, View->height());
+    EXPECT_EQ(View->header()->sectionSize(fcPercent), percent + 100);
+    View->resize(120, View->height());
+    EXPECT_EQ(View->header()->sectionSize(fcPercent), 50);
+}
+
+TEST(FileTreeScan, RefreshTicksKeepWhatTheUserOpenedAndChose) {
+    TTempDir dir;
+    for (int i = 0; i < 20; ++i)
+        for (int j = 0; j < 15; ++j)
+            dir.File("d" + std::to_string(i) + "/s" + std::to_string(j) + "/f", 10 + i);
+    TQtDispatcher dispatcher;
+    TDirScanThreadList threads(9, dispatcher);
+    TRootDirNode root;
+    root.SetPath(dir.Path());
+    TFileTreeSource source;
+    source.RootNode = &root;
+    TVirtualFileTree view(source);
+    TModelChecker checker(view.Model());
+    TDirScanThread* thread = threads.StartThread(root);
+    ASSERT_NE(thread, nullptr);
+    bool ended = false;
+    thread->SetOnTerminate([&](TThread&) { ended = true; });
+    view.RebuildRows(dvsTree); // before the scan: every directory row comes from a refresh
+    thread->Resume();
+
+    TFileSystemNode* chosen = nullptr;
+    int ticks = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (!ended && clock.elapsed() < 20000) {
+        QApplication::processEvents();
+        view.RefreshRows();
+        ++ticks;
+        const QModelIndex top = view.Model().index(0, 0);
+        if (!chosen && view.Model().rowCount(top) > 0) {
+            const QModelIndex first = view.Model().index(0, 0, top);
+            chosen = view.Model().NodeOf(first);
+            view.expand(first);
+            view.setCurrentIndex(first);
+        } else if (chosen) {
+            const QModelIndex row = view.Model().IndexOf(chosen);
+            ASSERT_TRUE(row.isValid());
+            EXPECT_TRUE(view.isExpanded(row));
+            EXPECT_EQ(view.SelectedNodes(), std::vector{chosen});
+            EXPECT_EQ(view.FocusedNode(), chosen);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(ended);
+    root.UpdateTotals();
+    view.RefreshRows();
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_GT(ticks, 1);
+    const QModelIndex top = view.Model().index(0, 0);
+    EXPECT_EQ(view.Model().rowCount(top), root.ChildCount());
+    EXPECT_EQ(top.data(TFileTreeModel::SizeRole).toLongLong(), root.GetSize());
+    const QModelIndex row = view.Model().IndexOf(chosen);
+    EXPECT_TRUE(view.isExpanded(row));
+    EXPECT_EQ(view.Model().rowCount(row), static_cast<TGroupNode*>(chosen)->ChildCount());
+    // Sorted by size, descending, along the final snapshot.
+    for (int i = 1; i < view.Model().rowCount(top); ++i)
+        EXPECT_GE(view.Model().index(i - 1, 0, top).data(TFileTreeModel::SizeRole).toLongLong(),
+                  view.Model().index(i, 0, top).data(TFileTreeModel::SizeRole).toLongLong());
+}
+
+} // namespace
+} // namespace qv

@@ -1,0 +1,411 @@
+// The main window against real folders: scans started from the command line, the status
+// bar, rows, the flat view, queued and stopped scans, re-scans, view state in the settings
+// file, and saving through an answered dialog.
+
+#include "app/FormMain.h"
+
+#include "ModelChecker.h"
+#include "TestTree.h"
+#include "scan/ScanThread.h"
+#include "settings/QvSettings.h"
+#include "support/Translate.h"
+#include "tree/TreeTypes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace qv {
+namespace {
+
+using test::TModelChecker;
+using test::TTempDir;
+
+std::string ReadFile(const std::string& Path) {
+    std::ifstream in(Path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Pumps the event loop until Done or a generous time limit.
+bool WaitUntil(const std::function<bool()>& Done, int Milliseconds = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!Done()) {
+        if (timer.elapsed() > Milliseconds) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class FormMainTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("HOME", Home.Path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (Home / "config").c_str(), 1);
+        ResetAppSettings();
+        SetScreenSize(1280, 1024);
+        UseLanguage("en");
+        SetNumberSeparators(".", ",");
+        // Files are rows of their own, so that file rows can be chosen.
+        AppSettings().SetGroupSmallFiles(false);
+    }
+    void TearDown() override { ResetAppSettings(); }
+
+    [[nodiscard]] std::string Ini() const { return ReadFile(TSettings::GetIniFileName()); }
+
+    // The standard folder: a/beta/big 5000, c/file 3000, d/tiny 1, e empty.
+    void MakeTree() const {
+        Data.File("a/beta/big", 5000);
+        Data.File("c/file", 3000);
+        Data.File("d/tiny", 1);
+        Data.MkDir("e");
+    }
+
+    static void WaitForScan(TFormMain& Window) {
+        ASSERT_TRUE(WaitUntil([&] { return !Window.IsScanning(); }));
+        QCoreApplication::processEvents();
+    }
+
+    static QString Text(TFormMain& Window, const QModelIndex& Index, int Column = 0) {
+        return Window.VirtualFileTree().model()->data(Index.siblingAtColumn(Column)).toString();
+    }
+
+    TTempDir Home;
+    TTempDir Data;
+};
+
+TEST_F(FormMainTest, PlaceholderAndCommandLinesThatStartNoScan) {
+    Data.File("plain", 10);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {Data / "plain"}, {Data / "missing"}}) {
+        TFormMain window(args);
+        EXPECT_EQ(window.RootNode(), nullptr);
+        EXPECT_FALSE(window.IsScanning());
+        auto& grid = window.VirtualFileTree();
+        ASSERT_EQ(grid.model()->rowCount(), 1);
+        const QModelIndex row = grid.model()->index(0, 0);
+        EXPECT_EQ(grid.Model().NodeOf(row), nullptr);
+        EXPECT_EQ(Text(window, row), QString::fromStdString(Tr("请选择一个目录")));
+        EXPECT_EQ(Text(window, row, fcSize), "");
+        EXPECT_EQ(window.windowTitle(), "Quorvel");
+        EXPECT_FALSE(window.ActRefresh->isEnabled());
+        EXPECT_FALSE(window.ActSaveScanResult->isEnabled());
+        EXPECT_FALSE(window.ActStopScan->isEnabled());
+        EXPECT_TRUE(window.ActDirSelect->isEnabled());
+    }
+}
+
+TEST_F(FormMainTest, ScansTheCommandLineFolderAndShowsTheResult) {
+    MakeTree();
+    TFormMain window({Data.Path()});
+    TModelChecker checker(window.VirtualFileTree().Model());
+    WaitForScan(window);
+    ASSERT_NE(window.RootNode(), nullptr);
+    EXPECT_EQ(window.windowTitle(), QString::fromStdString("Quorvel - " + Data.Path()));
+    EXPECT_EQ(window.StatusText(0), "");
+    EXPECT_TRUE(window.StatusText(1).endsWith(" " + QString::fromStdString(Tr("秒"))))
+        << window.StatusText(1).toStdString();
+    EXPECT_EQ(window.LastScanPath(), Data.Path());
+    EXPECT_EQ(window.Favourites().Entries(), std::vector<std::string>{Data.Path()});
+
+    auto& grid = window.VirtualFileTree();
+    const QModelIndex root = grid.model()->index(0, 0);
+    EXPECT_EQ(grid.Model().NodeOf(root), window.RootNode());
+    EXPECT_TRUE(grid.isExpanded(root));
+    EXPECT_EQ(Text(window, root, fcFiles), "3");
+    ASSERT_EQ(grid.model()->rowCount(root), 4);
+    // Percent, descending: a, c, d, e.
+    EXPECT_EQ(Text(window, grid.model()->index(0, 0, root)), "a");
+    EXPECT_EQ(Text(window, grid.model()->index(1, 0, root)), "c");
+    EXPECT_TRUE(window.ActSaveScanResult->isEnabled());
+    EXPECT_TRUE(window.ActRefresh->isEnabled());
+    EXPECT_FALSE(window.ActStopScan->isEnabled());
+
+    // Choosing a row shows its path and its size in bytes.
+    const QModelIndex a = grid.model()->index(0, 0, root);
+    grid.setCurrentIndex(a);
+    EXPECT_EQ(window.StatusText(0), QString::fromStdString(Data / "a"));
+    EXPECT_EQ(window.StatusText(1), "5,000 Bytes");
+    EXPECT_TRUE(window.ActRefreshNode->isEnabled());
+    EXPECT_TRUE(window.ActOpenInExplorer->isEnabled());
+}
+
+TEST_F(FormMainTest, FlatViewListsTheRootAndEveryLeafOfAThousandth) {
+    MakeTree();
+    TFormMain window({Data.Path()});
+    WaitForScan(window);
+    window.ActShowFlatView->trigger();
+    EXPECT_EQ(window.GetDirViewStyle(), dvsFlat);
+    // 8001 bytes: the threshold is 8, so d (1 byte) is left out; e (0) too.
+    const auto& flat = window.GetFlatNodes();
+    std::vector<std::string> paths;
+    for (const TFileSystemNode* node : flat) {
+        paths.push_back(node->GetFullPath());
+    }
+    // The root first, then the leaves in the order the folder listed them.
+    ASSERT_EQ(paths.size(), 3U);
+    EXPECT_EQ(paths[0], Data.Path());
+    std::sort(paths.begin() + 1, paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{Data.Path(), Data / "a/beta", Data / "c"}));
+    auto& grid = window.VirtualFileTree();
+    ASSERT_EQ(grid.model()->rowCount(), 3);
+    // Sorted by percent, descending.
+    EXPECT_EQ(Text(window, grid.model()->index(0, 0)), QString::fromStdString(Data.Path()));
+    EXPECT_EQ(Text(window, grid.model()->index(1, 0)), QString::fromStdString(Data / "a/beta"));
+    EXPECT_EQ(Text(window, grid.model()->index(2, 0)), QString::fromStdString(Data / "c"));
+    EXPECT_FALSE(grid.model()->hasChildren(grid.model()->index(1, 0)));
+
+    window.ActShowTreeView->trigger();
+    EXPECT_EQ(window.GetDirViewStyle(), dvsTree);
+    EXPECT_EQ(grid.model()->rowCount(), 1);
+    EXPECT_EQ(grid.Model().NodeOf(grid.model()->index(0, 0)), window.RootNode());
+}
+
+TEST_F(FormMainTest, NewScanWhileOneRunsIsQueuedThenStarted) {
+    // Enough directories that the first scan is still running when the second is asked for.
+    for (int i = 0; i < 3000; ++i) {
+        Data.MkDir("big/" + std::to_string(i % 30) + "/" + std::to_string(i));
+    }
+    Data.File("other/x", 42);
+    TFormMain window({Data / "big"});
+    window.ScanPath(Data / "other");
+    if (window.IsScanning()) {
+        EXPECT_EQ(window.PendingScanPath(), Data / "other");
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return window.PendingScanPath().empty() && !window.IsScanning() && window.RootNode() &&
+               window.RootNode()->GetFullPath() == Data / "other";
+    }));
+    EXPECT_EQ(window.RootNode()->GetSize(), 42);
+    EXPECT_EQ(window.windowTitle(), QString::fromStdString("Quorvel - " + Data / "other"));
+    // The most recent favourite comes last.
+    EXPECT_EQ(window.Favourites().Entries(),
+              (std::vector<std::string>{Data / "big", Data / "other"}));
+}
+
+TEST_F(FormMainTest, StopLeavesIncompleteMarksAndEnds) {
+    Data.MkDir("deep");
+    test::MakeChain(Data / "deep", 3000);
+    TFormMain window({Data / "deep"});
+    window.ActStopScan->trigger();
+    WaitForScan(window);
+    ASSERT_NE(window.RootNode(), nullptr);
+    EXPECT_TRUE(window.PendingScanPath().empty());
+    // Either the stop came in time and marked the open directories, or the scan was done.
+    bool incomplete = false;
+    for (const TGroupNode* node = window.RootNode(); node;) {
+        incomplete = incomplete || node->IsIncomplete();
+        TChildrenLock lock(*node);
+        const TGroupNode* next = nullptr;
+        for (int i = 0; i < lock.Children().Count(); ++i) {
+            if (auto* dir = dynamic_cast<const TDirNode*>(lock.Children().GetItem(i))) {
+                next = dir;
+            }
+        }
+        node = next;
+    }
+    EXPECT_TRUE(incomplete || window.RootNode()->GetFileCount() == 3000)
+        << window.RootNode()->GetFileCount();
+    EXPECT_FALSE(window.StatusText(1).isEmpty());
+}
+
+TEST_F(FormMainTest, RescanOfASubfolderAndOfAFilesFolder) {
+    MakeTree();
+    TFormMain window({Data.Path()});
+    WaitForScan(window);
+    auto& grid = window.VirtualFileTree();
+    const QModelIndex root = grid.model()->index(0, 0);
+    QModelIndex c;
+    for (int i = 0; i < grid.model()->rowCount(root); ++i) {
+        if (Text(window, grid.model()->index(i, 0, root)) == "c") {
+            c = grid.model()->index(i, 0, root);
+        }
+    }
+    ASSERT_TRUE(c.isValid());
+    Data.File("c/new", 7000);
+    grid.setCurrentIndex(c);
+    grid.selectionModel()->select(c,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    window.ActRefreshNode->trigger();
+    WaitForScan(window);
+    EXPECT_EQ(window.RootNode()->GetSize(), 15001);
+    EXPECT_EQ(window.RootNode()->GetFileCount(), 4);
+
+    // A file row: its folder is scanned again and the selection moves to the folder.
+    c = grid.Model().IndexOf(window.RootNode()->FindNodeByPath(Data / "c"));
+    ASSERT_TRUE(c.isValid());
+    grid.expand(c);
+    ASSERT_TRUE(WaitUntil([&] { return grid.model()->rowCount(c) == 2; }));
+    const QModelIndex file = grid.model()->index(0, 0, c);
+    EXPECT_EQ(grid.Model().NodeOf(file)->GetNodeType(), ntFile);
+    grid.setCurrentIndex(file);
+    grid.selectionModel()->select(file,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Data.File("c/third", 1000);
+    window.ActRefreshNodeExecute();
+    WaitForScan(window);
+    EXPECT_EQ(window.RootNode()->GetSize(), 16001);
+    const auto selected = grid.SelectedNodes();
+    ASSERT_EQ(selected.size(), 1U);
+    EXPECT_EQ(selected[0]->GetFullPath(), Data / "c");
+}
+
+TEST_F(FormMainTest, ExpansionAndSelectionSurviveRefreshTicksWhileScanning) {
+    for (int i = 0; i < 4000; ++i) {
+        Data.MkDir("t/" + std::to_string(i % 4) + "/" + std::to_string(i));
+    }
+    TFormMain window({Data / "t"});
+    auto& grid = window.VirtualFileTree();
+    TModelChecker checker(grid.Model());
+    const QModelIndex root = grid.model()->index(0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return grid.model()->rowCount(root) > 0; }));
+    QPersistentModelIndex first = grid.model()->index(0, 0, root);
+    TFileSystemNode* node = grid.Model().NodeOf(first);
+    grid.expand(first);
+    grid.setCurrentIndex(first);
+    grid.selectionModel()->select(first,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    for (int tick = 0; tick < 5 && window.IsScanning(); ++tick) {
+        window.RefreshView();
+        QCoreApplication::processEvents();
+    }
+    WaitForScan(window);
+    const QModelIndex again = grid.Model().IndexOf(node);
+    ASSERT_TRUE(again.isValid());
+    EXPECT_TRUE(grid.isExpanded(again));
+    EXPECT_EQ(grid.SelectedNodes(), std::vector<TFileSystemNode*>{node});
+    EXPECT_EQ(grid.FocusedNode(), node);
+    EXPECT_EQ(window.RootNode()->GetFileCount(), 0);
+    EXPECT_EQ(grid.model()->rowCount(root), 4);
+}
+
+TEST_F(FormMainTest, ViewStateIsWrittenAndReadBackPerResolution) {
+    MakeTree();
+    {
+        TFormMain window;
+        EXPECT_EQ(window.pos(), QPoint(290, 262));
+        EXPECT_EQ(window.size(), QSize(700, 500));
+        auto& header = *window.VirtualFileTree().header();
+        EXPECT_EQ(ColumnWidthsToString(header), "196,75,113,75");
+        EXPECT_EQ(ColumnPositionsToString(header), "0,1,2,3");
+        header.resizeSection(0, 250);
+        header.moveSection(3, 1);
+        window.VirtualFileTree().HeaderClick(fcSize);
+        window.Favourites().AddDir(Data / "c");
+        window.ActShowFlatView->trigger();
+    }
+    const std::string ini = Ini();
+    EXPECT_NE(ini.find("[1280x1024]"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Position=290,262,990,762"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("ColWidthsTreeView=250,75,113,75"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("ColPositionsTreeView=0,2,3,1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("DirViewStyle=1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("SortColumn=1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("SortDirection=1"), std::string::npos) << ini;
+    {
+        ResetAppSettings();
+        TFormMain window;
+        EXPECT_EQ(window.GetDirViewStyle(), dvsFlat);
+        EXPECT_EQ(window.VirtualFileTree().Model().SortColumn(), fcSize);
+        EXPECT_EQ(ColumnPositionsToString(*window.VirtualFileTree().header()), "0,2,3,1");
+        ASSERT_EQ(window.Favourites().Entries().size(), 1U);
+        window.ActShowTreeView->trigger();
+        EXPECT_EQ(ColumnWidthsToString(*window.VirtualFileTree().header()), "250,75,113,75");
+    }
+    // Another screen: layout widths and the centred rectangle, the rest carries over.
+    SetScreenSize(1024, 768);
+    ResetAppSettings();
+    {
+        TFormMain window;
+        EXPECT_EQ(window.pos(), QPoint(162, 134));
+        EXPECT_EQ(ColumnWidthsToString(*window.VirtualFileTree().header()), "196,75,113,75");
+        EXPECT_EQ(window.VirtualFileTree().Model().SortColumn(), fcSize);
+        EXPECT_EQ(ColumnPositionsToString(*window.VirtualFileTree().header()), "0,2,3,1");
+    }
+    ResetAppSettings();
+    AppSettings().WriteResolutionString("Position", "10,20,30");
+    AppSettings().WriteResolutionString("ColWidthsTreeView", "-196,75");
+    TFormMain window;
+    EXPECT_EQ(window.pos(), QPoint(162, 134));
+    auto& header = *window.VirtualFileTree().header();
+    EXPECT_TRUE(header.isSectionHidden(0));
+    EXPECT_FALSE(header.isSectionHidden(1));
+    EXPECT_EQ(ColumnWidthsToString(header), "-196,75,113,75");
+    StringToColumnWidths("0,x,,80", header);
+    EXPECT_TRUE(header.isSectionHidden(0));
+    EXPECT_EQ(ColumnWidthsToString(header), "0,75,113,80");
+}
+
+TEST_F(FormMainTest, SavesEveryFormatThroughTheDialog) {
+    MakeTree();
+    TFormMain window({Data.Path()});
+    WaitForScan(window);
+    TTempDir out;
+    std::string proposed;
+    int offeredIndex = 0;
+    int chosenIndex = 1;
+    window.SaveDialog = [&](const std::string& Dir, const std::string& Name,
+                            const std::string& Filter, int FilterIndex) {
+        EXPECT_NE(Filter.find("*.csv"), std::string::npos);
+        EXPECT_EQ(Dir, chosenIndex == 1 ? Home / "Documents/Quorvel/" : out.Path() + "/");
+        proposed = Name;
+        offeredIndex = FilterIndex;
+        return std::optional<TFormMain::TSaveChoice>(
+            {out / ("result" + std::to_string(chosenIndex)), chosenIndex});
+    };
+    // The default folder is made inside the documents folder.
+    ::mkdir((Home / "Documents").c_str(), 0700);
+    for (chosenIndex = 1; chosenIndex <= 5; ++chosenIndex) {
+        window.ActSaveScanResult->trigger();
+        const std::string text = ReadFile(out / ("result" + std::to_string(chosenIndex)));
+        EXPECT_NE(text.find("beta"), std::string::npos) << chosenIndex;
+        EXPECT_EQ(offeredIndex, chosenIndex == 1 ? 1 : chosenIndex - 1);
+    }
+    std::string expectedName = Data.Path().substr(1);
+    std::replace(expectedName.begin(), expectedName.end(), '/', '_');
+    EXPECT_EQ(proposed, expectedName);
+    EXPECT_NE(Ini().find("LastFilterIndex=5"), std::string::npos);
+
+    // A folder that cannot be written: the user is told why nothing was saved.
+    window.SaveDialog = [&](auto&&...) {
+        return std::optional<TFormMain::TSaveChoice>({out / "missing/result.csv", 1});
+    };
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        box->accept();
+    });
+    window.ActSaveScanResult->trigger();
+    EXPECT_TRUE(shown.contains("missing")) << shown.toStdString();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // The real dialog, answered as a user would.
+    window.SaveDialog = nullptr;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(QString::fromStdString(out / "answered"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    window.ActSaveScanResult->trigger();
+    EXPECT_NE(ReadFile(out / "answered.csv").find("beta"), std::string::npos);
+}
+
+} // namespace
+} // namespace qv
