@@ -108,26 +108,38 @@ int main(int argc, char** argv) {
     Thread->Resume();
 
     std::vector<double> RefreshMs, PaintMs, TickMs, ExpandMs;
-    std::deque<QPersistentModelIndex> ToOpen{QPersistentModelIndex(Grid.model()->index(0, 0))};
     int Visible = 1;
+    QElapsedTimer Gap;
+    Gap.start();
     int VisibleAtEnd = 0;
     auto Tick = [&] {
         // The user opening rows: not part of a tick.
         QElapsedTimer Clock;
         Clock.start();
-        while (Visible < Target && !ToOpen.empty()) {
-            const QModelIndex Row = ToOpen.front();
-            ToOpen.pop_front();
-            if (!Row.isValid()) {
+        // Breadth first over the rows made so far: folders found closed are opened until
+        // enough rows show. Folders appear while the scan goes on, so every tick looks again.
+        std::deque<QModelIndex> Queue{Grid.model()->index(0, 0)};
+        while (Visible < Target && !Queue.empty()) {
+            const QModelIndex Row = Queue.front();
+            Queue.pop_front();
+            if (!Grid.model()->hasChildren(Row)) {
                 continue;
             }
-            Grid.expand(Row);
-            for (int i = 0; i < Grid.model()->rowCount(Row); ++i) {
-                ToOpen.emplace_back(Grid.model()->index(i, 0, Row));
+            // The view fetches on its next layout; the walk needs the rows now.
+            if (Grid.model()->canFetchMore(Row)) {
+                Grid.model()->fetchMore(Row);
             }
-            Visible = VisibleRows(Grid, {});
+            if (!Grid.isExpanded(Row)) {
+                Grid.expand(Row);
+                Visible += Grid.model()->rowCount(Row);
+            }
+            for (int i = 0; i < Grid.model()->rowCount(Row); ++i) {
+                Queue.push_back(Grid.model()->index(i, 0, Row));
+            }
         }
         ExpandMs.push_back(Clock.nsecsElapsed() / 1e6);
+        // Opening rows stands for the user's clicks; the stall probe watches the rest.
+        Gap.restart();
 
         Clock.restart();
         if (Reset) {
@@ -149,8 +161,6 @@ int main(int argc, char** argv) {
     Ticker.start(250);
 
     // The event loop's longest stall: a 1 ms timer that notes the largest gap.
-    QElapsedTimer Gap;
-    Gap.start();
     double MaxGapMs = 0;
     QTimer Probe;
     QObject::connect(&Probe, &QTimer::timeout, &Grid, [&] {

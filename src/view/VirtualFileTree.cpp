@@ -964,6 +964,8 @@ struct TVirtualFileTree::TImpl {
     std::vector<QPersistentModelIndex> PendingExpansions;
     bool SpansDirty = false;
     bool FlushScheduled = false;
+    // Set while a refresh tick brings the rows up to date (see dataChanged).
+    bool Refreshing = false;
 
     explicit TImpl(TFileTreeSource& Source) : Source(Source) {}
 
@@ -1161,10 +1163,22 @@ void TVirtualFileTree::RebuildRows(int Style, const std::vector<TFileSystemNode*
 }
 
 void TVirtualFileTree::RefreshRows() {
+    Impl->Refreshing = true;
     FileModel->Refresh();
+    Impl->Refreshing = false;
     TImpl::Flush(*this);
     UpdateSpans(*this);
     viewport()->update();
+}
+
+void TVirtualFileTree::dataChanged(const QModelIndex& TopLeft, const QModelIndex& BottomRight,
+                                   const QList<int>& Roles) {
+    // A tick changes the shares of every row made, one range per level: QTreeView looks
+    // each range up among its rows and asks every row for its size hint, thousands of times
+    // over. Rows here are all of one height, so one repaint after the tick does the same.
+    if (Impl->Refreshing)
+        return;
+    QTreeView::dataChanged(TopLeft, BottomRight, Roles);
 }
 
 void TVirtualFileTree::HeaderClick(int Column) {

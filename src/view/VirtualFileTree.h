@@ -203,6 +203,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    void dataChanged(const QModelIndex& TopLeft, const QModelIndex& BottomRight,
+                     const QList<int>& Roles = QList<int>()) override;
 
 private:
     struct TImpl;
