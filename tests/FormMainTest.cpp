@@ -244,6 +244,9 @@ TEST_F(FormMainTest, RescanOfASubfolderAndOfAFilesFolder) {
     WaitForScan(window);
     EXPECT_EQ(window.RootNode()->GetSize(), 15001);
     EXPECT_EQ(window.RootNode()->GetFileCount(), 4);
+    // The rows show the new totals, up to the root.
+    EXPECT_EQ(Text(window, root, fcSize), QString::fromStdString(FormatSizeRoundDown(15001)));
+    EXPECT_EQ(Text(window, root, fcFiles), "4");
 
     // A file row: its folder is scanned again and the selection moves to the folder.
     c = grid.Model().IndexOf(window.RootNode()->FindNodeByPath(Data / "c"));

@@ -4,6 +4,7 @@
 #include "TestTree.h"
 #include "platform/Drives.h"
 #include "platform/Mounts.h"
+#include "platform/NamedMutex.h"
 #include "platform/SysError.h"
 #include "support/QvLogger.h"
 
@@ -748,3 +749,33 @@ TEST(SysError, MessagesOfTheSystem) {
 }
 
 } // namespace
+
+namespace qv {
+namespace {
+
+// Every running instance holds the lock file, none is kept out; a link planted in the
+// lock file's place is not followed.
+TEST(NamedMutex, EveryInstanceHoldsItAndLinksAreNotFollowed) {
+    test::TTempDir runtime;
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    {
+        const TNamedMutex first("Quorvel.Mutex");
+        const TNamedMutex second("Quorvel.Mutex");
+        EXPECT_TRUE(first.Held());
+        EXPECT_TRUE(second.Held());
+        EXPECT_EQ(first.FileName(), runtime / "Quorvel.Mutex");
+    }
+    runtime.File("target", 0);
+    runtime.Symlink(runtime / "target", "Linked.Mutex");
+    const TNamedMutex linked("Linked.Mutex");
+    EXPECT_FALSE(linked.Held());
+    if (old)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+} // namespace
+} // namespace qv

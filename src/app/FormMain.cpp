@@ -667,16 +667,22 @@ void TFormMain::ScanTerminated(TThread& Thread) {
 void TFormMain::SubDirScanTerminated(TThread& Thread) {
     auto& ScanThread = static_cast<TDirScanThread&>(Thread);
     Threads->Remove(&ScanThread);
-    if (Threads->IsIdle()) {
-        ScanFinished(ScanThread);
-    }
+    // The ancestors' totals first: the grid reads sizes once per refresh, and the refresh
+    // of ScanFinished is the last one when no other scan runs.
     TDirNode& Node = ScanThread.Scanner().RootNode();
-    for (TGroupNode* Ancestor = Node.Parent(); Ancestor; Ancestor = Ancestor->Parent()) {
-        auto* Dir = dynamic_cast<TDirNode*>(Ancestor);
+    std::vector<TDirNode*> Ancestors;
+    for (TGroupNode* Up = Node.Parent(); Up; Up = Up->Parent()) {
+        auto* Dir = dynamic_cast<TDirNode*>(Up);
         if (!Dir) {
             break;
         }
         Dir->UpdateTotals();
+        Ancestors.push_back(Dir);
+    }
+    if (Threads->IsIdle()) {
+        ScanFinished(ScanThread);
+    }
+    for (TDirNode* Dir : Ancestors) {
         FileTree->ShowNodeRow(Dir);
     }
     FileTree->ShowNodeRow(&Node);
@@ -895,6 +901,11 @@ void TFormMain::ActRefreshNodeExecute() {
     TFileSystemNode* Focused = FileTree->FocusedNode();
     const QModelIndex FocusedAncestor = FileTree->NearestVisibleAncestor(FileTree->currentIndex());
     for (TFileSystemNode* Node : FileTree->SelectedNodes()) {
+        if (dynamic_cast<TFixedDrivesNode*>(Node)) {
+            // "Local Drives" has no path of its own to scan: its drives are scanned anew.
+            ScanFixedDrives();
+            return;
+        }
         if (auto* Dir = dynamic_cast<TDirNode*>(Node)) {
             Dirs.push_back(Dir);
         } else if (auto* Parent = dynamic_cast<TDirNode*>(Node->Parent())) {
