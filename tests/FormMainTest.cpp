@@ -8,6 +8,8 @@
 #include "TestTree.h"
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
+#include "support/FileVersion.h"
+#include "support/QvLogger.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 
@@ -195,6 +197,59 @@ TEST_F(FormMainTest, NewScanWhileOneRunsIsQueuedThenStarted) {
     // The most recent favourite comes last.
     EXPECT_EQ(window.Favourites().Entries(),
               (std::vector<std::string>{Data / "big", Data / "other"}));
+}
+
+TEST_F(FormMainTest, RescansThatCannotStartAreRefusedAndLogged) {
+    for (int i = 0; i < 3000; ++i) {
+        Data.MkDir("big/" + std::to_string(i % 30) + "/" + std::to_string(i));
+    }
+    std::vector<std::string> lines;
+    SetLogSink([&](TLogLevel, std::string_view Line) { lines.emplace_back(Line); });
+    {
+        TFormMain window({Data / "big"});
+        // The root is being walked: a second scan of it is refused.
+        if (window.RootNode()->IsScanning()) {
+            window.ScanSubDirNode(window.RootNode());
+            EXPECT_NE(std::find(lines.begin(), lines.end(), "already scanning"), lines.end());
+        }
+        window.ScanSubDirNode(nullptr);
+        EXPECT_EQ(lines.back(), "exit ScanSubDirNode");
+        WaitForScan(window);
+        window.RefreshPath(Data / "nowhere");
+        EXPECT_EQ(lines.back(),
+                  "RefreshPath: " + Data / "nowhere" + " does not exists in current tree");
+    }
+    SetLogSink({});
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "CmdLine: " + ExecutableFileName() + " " + Data / "big"),
+              lines.end());
+}
+
+TEST_F(FormMainTest, AllDrivesScanIsQueuedWhileAScanRunsAndCanBeStopped) {
+    for (int i = 0; i < 3000; ++i) {
+        Data.MkDir("big/" + std::to_string(i % 30) + "/" + std::to_string(i));
+    }
+    TFormMain window({Data / "big"});
+    window.ScanFixedDrives();
+    if (window.IsScanning() && window.RootNode()->GetNodeType() != ntFixedDrives) {
+        EXPECT_EQ(window.PendingScanPath(), Tr("Local Drives"));
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] { return window.RootNode() && window.RootNode()->GetNodeType() == ntFixedDrives; }));
+    EXPECT_EQ(window.windowTitle().left(10), "Quorvel - ");
+    window.ActStopScan->trigger();
+    WaitForScan(window);
+    EXPECT_TRUE(window.PendingScanPath().empty());
+    EXPECT_EQ(window.LastScanPath(), Data / "big"); // the drives scan leaves it alone
+    // Rescanning the "Local Drives" row scans the drives again.
+    auto& grid = window.VirtualFileTree();
+    const QModelIndex top = grid.model()->index(0, 0);
+    grid.selectionModel()->select(top,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    window.ActRefreshNodeExecute();
+    EXPECT_EQ(window.RootNode()->GetNodeType(), ntFixedDrives);
+    window.ActStopScan->trigger();
+    WaitForScan(window);
 }
 
 TEST_F(FormMainTest, StopLeavesIncompleteMarksAndEnds) {
