@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -109,6 +110,33 @@ TEST_F(FormMainTest, PlaceholderAndCommandLinesThatStartNoScan) {
         EXPECT_FALSE(window.ActStopScan->isEnabled());
         EXPECT_TRUE(window.ActDirSelect->isEnabled());
     }
+}
+
+TEST_F(FormMainTest, DoubleClickOnThePlaceholderAsksForAFolder) {
+    MakeTree();
+    TFormMain window;
+    // Answers the folder dialog as soon as it shows.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, &answer, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            // Accepted with nothing typed, a folder dialog chooses the folder it shows.
+            dialog->setDirectory(QString::fromStdString(Data.Path()));
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    answer.start(10);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto& grid = window.VirtualFileTree();
+    const QPoint row = grid.visualRect(grid.model()->index(0, 0)).center();
+    // As a mouse does it: press and release, then the second press as a double click.
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, row);
+    QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, row);
+    WaitForScan(window);
+    ASSERT_NE(window.RootNode(), nullptr);
+    EXPECT_EQ(window.RootNode()->GetFullPath(), Data.Path());
+    EXPECT_EQ(window.RootNode()->GetSize(), 8001);
 }
 
 TEST_F(FormMainTest, ScansTheCommandLineFolderAndShowsTheResult) {

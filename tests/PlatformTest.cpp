@@ -106,30 +106,21 @@ constexpr const char* ContainerTable =
 1162 1319 0:90 / /proc/acpi ro,relatime - tmpfs tmpfs ro,inode64
 )";
 
-const char* TypeName(TDriveType Type) {
-    switch (Type) {
-    case dtUnknown:
-        return "unknown";
-    case dtRemovable:
-        return "removable";
-    case dtFixed:
-        return "fixed";
-    case dtRemote:
-        return "remote";
-    case dtCDROM:
-        return "cdrom";
-    case dtRAMDisk:
-        return "ramdisk";
-    }
-    return "?";
+// "root type, root type, ..." for the drives, so that a failure shows the whole list at once.
+std::string Describe(const std::vector<TDrive>& Drives) {
+    static const char* const names[] = {"unknown", "removable", "fixed",
+                                        "remote",  "cdrom",     "ramdisk"};
+    std::string result;
+    for (const TDrive& drive : Drives)
+        result += (result.empty() ? "" : ", ") + drive.Root + " " + names[drive.Type];
+    return result;
 }
 
-// "root type" per drive, so that a failure shows the whole list at once.
-std::vector<std::string> Describe(const std::vector<TDrive>& Drives) {
-    std::vector<std::string> result;
-    for (const TDrive& drive : Drives)
-        result.push_back(drive.Root + " " + TypeName(drive.Type));
-    return result;
+// Every field of an entry, separated by "|".
+std::string Fields(const TMountEntry& E) {
+    return std::to_string(E.MountId) + "|" + std::to_string(E.ParentId) + "|" +
+           std::to_string(E.Major) + ":" + std::to_string(E.Minor) + "|" + E.Root + "|" +
+           E.MountPoint + "|" + E.Options + "|" + E.FsType + "|" + E.Source + "|" + E.SuperOptions;
 }
 
 bool NeverRemovable(unsigned, unsigned) {
@@ -154,8 +145,6 @@ public:
         });
     }
     ~TLogCapture() { SetLogSink(std::move(Previous)); }
-    TLogCapture(const TLogCapture&) = delete;
-    TLogCapture& operator=(const TLogCapture&) = delete;
 
     std::vector<std::string> Lines;
 
@@ -169,21 +158,9 @@ using test::TTempDir;
 // without touching the machine. Body returns an empty text on success, else what failed.
 // No value when this machine does not allow a mount namespace.
 std::optional<std::string> InPrivateMountNamespace(const std::function<std::string()>& Body) {
-    int channel[2];
-    if (::pipe(channel) != 0)
-        return std::nullopt;
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(channel[0]);
-        ::close(channel[1]);
-        return std::nullopt;
-    }
+    FILE* report = std::tmpfile();
+    const pid_t child = report ? ::fork() : -1;
     if (child == 0) {
-        ::close(channel[0]);
-        auto finish = [&](const std::string& text, int code) {
-            [[maybe_unused]] ssize_t n = ::write(channel[1], text.data(), text.size());
-            ::_exit(code);
-        };
         const uid_t uid = ::geteuid();
         const gid_t gid = ::getegid();
         bool ok = ::unshare(CLONE_NEWNS) == 0;
@@ -194,28 +171,26 @@ std::optional<std::string> InPrivateMountNamespace(const std::function<std::stri
             ok = true;
         }
         if (!ok || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            finish("", 77);
-        finish(Body(), 0);
+            ::_exit(77);
+        const std::string text = Body();
+        [[maybe_unused]] ssize_t n = ::write(::fileno(report), text.data(), text.size());
+        ::_exit(0);
     }
-    ::close(channel[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
-        report.append(buffer, std::size_t(n));
-    }
-    ::close(channel[0]);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    std::string text;
+    if (report) {
+        std::rewind(report);
+        for (int c; (c = std::fgetc(report)) != EOF;)
+            text += char(c);
+        std::fclose(report);
+    }
+    if (child < 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 77))
         return std::nullopt;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return "the child did not finish normally; " + report;
-    return report;
+        return "the child did not finish normally; " + text;
+    return text;
 }
 
 bool WriteFile(const fs::path& Path, const std::string& Text) {
@@ -238,31 +213,15 @@ TEST(MountInfoParse, ReadsEveryFieldOfARealTable) {
                                      60, 63, 90, 1050, 1201, 1230, 1250, 1301, 1320, 1340}));
     ASSERT_EQ(table.size(), 30u);
 
-    const TMountEntry& root = table[5];
-    EXPECT_EQ(root.MountId, 29);
-    EXPECT_EQ(root.ParentId, 1);
-    EXPECT_EQ(root.Major, 259u);
-    EXPECT_EQ(root.Minor, 2u);
-    EXPECT_EQ(root.Root, "/");
-    EXPECT_EQ(root.MountPoint, "/");
-    EXPECT_EQ(root.Options, "rw,relatime");
-    EXPECT_EQ(root.FsType, "ext4");
-    EXPECT_EQ(root.Source, "/dev/nvme0n1p2");
-    EXPECT_EQ(root.SuperOptions, "rw,errors=remount-ro");
-
-    const TMountEntry& stick = table[27];
-    EXPECT_EQ(stick.MountId, 1301);
-    EXPECT_EQ(stick.Major, 8u);
-    EXPECT_EQ(stick.Minor, 17u);
-    EXPECT_EQ(stick.MountPoint, "/media/user/USB STICK");
-    EXPECT_EQ(stick.FsType, "vfat");
-    EXPECT_EQ(stick.Source, "/dev/sdb1");
-    EXPECT_EQ(stick.Options, "rw,nosuid,nodev,relatime");
-
-    const TMountEntry& disc = table[28];
-    EXPECT_EQ(disc.MountPoint, "/media/user/Ubuntu 22.04.3 LTS amd64");
-    EXPECT_EQ(disc.FsType, "iso9660");
-
+    EXPECT_EQ(Fields(table[5]),
+              "29|1|259:2|/|/|rw,relatime|ext4|/dev/nvme0n1p2|rw,errors=remount-ro");
+    EXPECT_EQ(Fields(table[27]),
+              "1301|29|8:17|/|/media/user/USB STICK|rw,nosuid,nodev,relatime|vfat|"
+              "/dev/sdb1|rw,uid=1000,gid=1000,fmask=0022,dmask=0022,codepage=437,"
+              "iocharset=iso8859-1,shortname=mixed,showexec,utf8,flush,"
+              "errors=remount-ro");
+    EXPECT_EQ(table[28].MountPoint, "/media/user/Ubuntu 22.04.3 LTS amd64");
+    EXPECT_EQ(table[28].FsType, "iso9660");
     // Subtyped FUSE file systems keep their full type name.
     EXPECT_EQ(table[25].FsType, "fuse.portal");
     EXPECT_EQ(table[25].Source, "portal");
@@ -335,9 +294,7 @@ TEST(MountInfoParse, EmptyTextAndEmptySource) {
     const std::vector<TMountEntry> table =
         ParseMountInfo("45 29 0:60 / /mnt/scratch rw,relatime - tmpfs  rw,size=1024k\n");
     ASSERT_EQ(table.size(), 1u);
-    EXPECT_EQ(table[0].FsType, "tmpfs");
-    EXPECT_EQ(table[0].Source, "");
-    EXPECT_EQ(table[0].SuperOptions, "rw,size=1024k");
+    EXPECT_EQ(Fields(table[0]), "45|29|0:60|/|/mnt/scratch|rw,relatime|tmpfs||rw,size=1024k");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -351,17 +308,11 @@ TEST(DriveList, LaptopListsDisksStickDiscAndRamDisks) {
         return (major == 8 && minor == 17) || (major == 11 && minor == 0);
     };
     const std::vector<TDrive> drives = ListDrives(ParseMountInfo(LaptopTable), removable);
-    EXPECT_EQ(Describe(drives), (std::vector<std::string>{
-                                    "/run ramdisk",
-                                    "/ fixed",
-                                    "/dev/shm ramdisk",
-                                    "/run/lock ramdisk",
-                                    "/boot/efi fixed",
-                                    "/run/user/1000 ramdisk",
-                                    "/media/user/USB STICK removable",
-                                    "/media/user/Ubuntu 22.04.3 LTS amd64 cdrom",
-                                    "/media/user/Backup fixed",
-                                }));
+    EXPECT_EQ(Describe(drives),
+              "/run ramdisk, / fixed, /dev/shm ramdisk, /run/lock ramdisk, "
+              "/boot/efi fixed, /run/user/1000 ramdisk, "
+              "/media/user/USB STICK removable, "
+              "/media/user/Ubuntu 22.04.3 LTS amd64 cdrom, /media/user/Backup fixed");
     // Only disk file systems on real block devices need /sys.
     EXPECT_EQ(asked,
               (std::vector<std::pair<unsigned, unsigned>>{{259, 2}, {259, 1}, {8, 17}, {8, 33}}));
@@ -370,38 +321,18 @@ TEST(DriveList, LaptopListsDisksStickDiscAndRamDisks) {
     EXPECT_EQ(drives[6].Mount.MountId, 1301);
 }
 
-TEST(DriveList, NetworkFileSystemsAreRemote) {
-    const std::vector<TDrive> drives = ListDrives(ParseMountInfo(NetworkTable), NeverRemovable);
-    EXPECT_EQ(Describe(drives), (std::vector<std::string>{
-                                    "/ fixed",
-                                    "/home/shared remote",
-                                    "/mnt/legacy remote",
-                                    "/mnt/win remote",
-                                    "/home/user/remote remote",
-                                    "/mnt/cloud remote",
-                                    "/mnt/c remote",
-                                    "/mnt/smb3 remote",
-                                    "/mnt/ceph remote",
-                                }));
-}
-
-TEST(DriveList, AFileSystemMountedTwiceIsListedAtItsFirstMountPoint) {
-    const std::vector<TDrive> drives = ListDrives(ParseMountInfo(BindTable), NeverRemovable);
-    EXPECT_EQ(Describe(drives), (std::vector<std::string>{
-                                    "/ fixed",
-                                    "/home fixed",
-                                    "/mnt/scratch ramdisk",
-                                }));
-}
-
-TEST(DriveList, ContainerRootIsAFixedOverlay) {
-    const std::vector<TDrive> drives = ListDrives(ParseMountInfo(ContainerTable), NeverRemovable);
-    EXPECT_EQ(Describe(drives), (std::vector<std::string>{
-                                    "/ fixed",
-                                    "/dev ramdisk",
-                                    "/dev/shm ramdisk",
-                                    "/proc/acpi ramdisk",
-                                }));
+TEST(DriveList, NetworkSharesBindMountsAndContainers) {
+    // Network file systems are remote; a file system mounted twice (same device) is listed
+    // at its first mount point; a container's overlay root is a fixed drive.
+    const std::pair<const char*, const char*> cases[] = {
+        {NetworkTable, "/ fixed, /home/shared remote, /mnt/legacy remote, /mnt/win remote, "
+                       "/home/user/remote remote, /mnt/cloud remote, /mnt/c remote, "
+                       "/mnt/smb3 remote, /mnt/ceph remote"},
+        {BindTable, "/ fixed, /home fixed, /mnt/scratch ramdisk"},
+        {ContainerTable, "/ fixed, /dev ramdisk, /dev/shm ramdisk, /proc/acpi ramdisk"},
+    };
+    for (const auto& [table, drives] : cases)
+        EXPECT_EQ(Describe(ListDrives(ParseMountInfo(table), NeverRemovable)), drives);
 }
 
 TEST(DriveList, DriveTypesOfSingleFileSystems) {
@@ -575,15 +506,6 @@ TEST(RemovableDevice, AgreesWithTheRealSysBlock) {
 // ---------------------------------------------------------------------------------------
 // This machine
 
-TEST(ThisMachine, MountTableHasTheRoot) {
-    const std::vector<TMountEntry> table = ReadMountTable();
-    ASSERT_FALSE(table.empty());
-    const TMountEntry* root = FindMount(table, "/");
-    ASSERT_NE(root, nullptr);
-    EXPECT_FALSE(root->FsType.empty());
-    EXPECT_GT(root->MountId, 0);
-}
-
 TEST(ThisMachine, DriveListHasTheRootFileSystem) {
     const std::vector<TMountEntry> table = ReadMountTable();
     const TMountEntry* root = FindMount(table, "/");
@@ -623,6 +545,7 @@ TEST(ThisMachine, VolumeInfo) {
     const std::vector<TMountEntry> table = ReadMountTable();
     const TMountEntry* root = FindMount(table, "/");
     ASSERT_NE(root, nullptr);
+    EXPECT_GT(root->MountId, 0);
     const TVolumeInfo info = GetVolumeInfo("/");
     EXPECT_FALSE(info.FileSystemName.empty());
     EXPECT_EQ(info.FileSystemName, root->FsType);
@@ -639,7 +562,6 @@ TEST(ThisMachine, VolumeInfo) {
     }
 
     TTempDir temp;
-    ASSERT_FALSE(temp.Path().empty());
     const std::string folder = temp.Path() + "/not-a-mount-point";
     ASSERT_TRUE(fs::create_directory(folder));
     TLogCapture log;
@@ -650,11 +572,12 @@ TEST(ThisMachine, VolumeInfo) {
     EXPECT_EQ(log.Lines, std::vector<std::string>{folder + " - " + SysErrorMessage(EINVAL)});
 }
 
-TEST(ThisMachine, MountsOfOurOwnAreDrivesWithVolumeInfo) {
+TEST(ThisMachine, MountsOfOurOwnAreDrivesWithVolumeInfoAndUdevLabels) {
     TTempDir temp;
-    ASSERT_FALSE(temp.Path().empty());
-    const std::string point = temp.Path() + "/with blank\tand tab";
-    ASSERT_TRUE(fs::create_directory(point));
+    const std::string point = temp / "with blank\tand tab";
+    const std::string labelled = temp / "labelled", plain = temp / "plain";
+    for (const std::string& dir : {point, labelled, plain})
+        ASSERT_TRUE(fs::create_directory(dir));
     const std::optional<std::string> failures = InPrivateMountNamespace([&] {
         std::string failures;
         if (::mount("none", point.c_str(), "tmpfs", 0, "size=1m") != 0)
@@ -667,51 +590,29 @@ TEST(ThisMachine, MountsOfOurOwnAreDrivesWithVolumeInfo) {
             failures += "the tmpfs is not a drive mount point; ";
         if (GetVolumeInfo(point).FileSystemName != "tmpfs")
             failures += "the tmpfs has no volume info; ";
-
         // A second mount on the same directory hides the first: its information counts.
         if (::mount("none", point.c_str(), "ramfs", 0, nullptr) != 0)
             return failures + "cannot mount a ramfs on top";
         if (GetVolumeInfo(point).FileSystemName != "ramfs")
             failures += "the hidden mount answered; ";
-        return failures;
-    });
-    if (!failures)
-        GTEST_SKIP() << "no private mount namespace on this machine";
-    EXPECT_EQ(*failures, "");
-}
 
-TEST(ThisMachine, LabelFromUdevLinksWhenTheFileSystemHasNoLabelCall) {
-    TTempDir temp;
-    ASSERT_FALSE(temp.Path().empty());
-    const std::string labelled = temp.Path() + "/labelled";
-    const std::string plain = temp.Path() + "/plain";
-    ASSERT_TRUE(fs::create_directory(labelled));
-    ASSERT_TRUE(fs::create_directory(plain));
-    const std::optional<std::string> failures = InPrivateMountNamespace([&] {
         // A /dev of our own with udev's label links; tmpfs answers no label itself.
-        if (::mount("none", "/dev", "tmpfs", 0, nullptr) != 0)
-            return std::string("cannot mount a tmpfs on /dev");
         std::error_code error;
-        fs::create_directories("/dev/disk/by-label", error);
-        if (!WriteFile("/dev/sdz1", "") || !WriteFile("/dev/sdz2", "") ||
-            !WriteFile("/dev/sdz3", "") ||
+        if (::mount("none", "/dev", "tmpfs", 0, nullptr) != 0 ||
+            !fs::create_directories("/dev/disk/by-label", error) || !WriteFile("/dev/sdz1", "") ||
+            !WriteFile("/dev/sdz2", "") || !WriteFile("/dev/sdz3", "") ||
             ::symlink("../../sdz1", "/dev/disk/by-label/My\\x20Label\\x5cx") != 0 ||
-            ::symlink("../../sdz3", "/dev/disk/by-label/Other") != 0)
-            return std::string("cannot build the fake /dev");
-        if (::mount("/dev/sdz1", labelled.c_str(), "tmpfs", 0, nullptr) != 0 ||
+            ::symlink("../../sdz3", "/dev/disk/by-label/Other") != 0 ||
+            ::mount("/dev/sdz1", labelled.c_str(), "tmpfs", 0, nullptr) != 0 ||
             ::mount("/dev/sdz2", plain.c_str(), "tmpfs", 0, nullptr) != 0)
-            return std::string("cannot mount the tmpfs file systems");
-        std::string failures;
+            return failures + "cannot build the fake /dev and mount from it";
         const TVolumeInfo info = GetVolumeInfo(labelled);
-        if (info.VolumeName != "My Label\\x")
-            failures += "label of the linked device is '" + info.VolumeName + "'; ";
-        if (info.FileSystemName != "tmpfs")
-            failures += "no file system name; ";
+        if (info.VolumeName != "My Label\\x" || info.FileSystemName != "tmpfs")
+            failures += "the linked device is '" + info.VolumeName + "' of " + info.FileSystemName;
         const TVolumeInfo none = GetVolumeInfo(plain);
-        if (!none.VolumeName.empty())
-            failures += "a device without a link has the label '" + none.VolumeName + "'; ";
-        if (none.FileSystemName != "tmpfs")
-            failures += "no file system name without a label; ";
+        if (!none.VolumeName.empty() || none.FileSystemName != "tmpfs")
+            failures += "; the device without a link is '" + none.VolumeName + "' of " +
+                        none.FileSystemName;
         return failures;
     });
     if (!failures)
@@ -721,7 +622,6 @@ TEST(ThisMachine, LabelFromUdevLinksWhenTheFileSystemHasNoLabelCall) {
 
 TEST(ThisMachine, DiskFreeSpace) {
     TTempDir temp;
-    ASSERT_FALSE(temp.Path().empty());
     std::int64_t free = -1;
     EXPECT_TRUE(GetDiskFreeSpace(temp.Path(), free));
     EXPECT_GT(free, 0);

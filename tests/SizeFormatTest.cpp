@@ -2,6 +2,7 @@
 
 #include "support/Translate.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
@@ -63,66 +64,39 @@ void ExpectSizes(const std::vector<TSizeCase>& Cases) {
     }
 }
 
-TEST_F(SizeFormatTest, UnitsAndWholeValues) {
+TEST_F(SizeFormatTest, UnitsDecimalsAndRoundingInBothStyles) {
+    constexpr auto Max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto Min = std::numeric_limits<std::int64_t>::min();
     ExpectSizes({
+        // Units, and two decimals below ten, one below a hundred, none above.
         {0, "0 Byte", "0 Byte"},
-        {1, "1 Byte", "1 Byte"},
         {9, "9 Byte", "9 Byte"},
-        {10, "10 Byte", "10 Byte"},
         {1023, "1023 Byte", "1023 Byte"},
         {KB, "1 KB", "1 KB"},
         {1536, "1.5 KB", "1.5 KB"},
-        {2 * MB, "2 MB", "2 MB"},
         {3 * GB, "3 GB", "3 GB"},
         {7 * TB, "7 TB", "7 TB"},
         {512 * MB, "512 MB", "512 MB"},
-    });
-}
-
-TEST_F(SizeFormatTest, TwoDecimalsBelowTenOneBelowHundredNoneAbove) {
-    ExpectSizes({
         {1100, "1.07 KB", "1.07 KB"},          // 1.07421875
         {1126, "1.1 KB", "1.09 KB"},           // 1.099609375: rounds to a trailing zero
         {20 * KB + 300, "20.3 KB", "20.2 KB"}, // 20.29296875
-        {99 * KB, "99 KB", "99 KB"},
-        {150 * KB + 700, "151 KB", "150 KB"}, // 150.68359375
+        {150 * KB + 700, "151 KB", "150 KB"},  // 150.68359375
         {1000 * MB + 1, "1000 MB", "1000 MB"},
-    });
-}
-
-TEST_F(SizeFormatTest, RoundingAtDecadeBorders) {
-    ExpectSizes({
+        // Decade borders: rounding up to 10 or 100 drops a decimal.
         {10234, "9.99 KB", "9.99 KB"}, // 9.994140625
         {10235, "10 KB", "9.99 KB"},   // 9.9951171875, past 9.995
-        {10239, "10 KB", "9.99 KB"},   // 9.9990234375
         {10 * KB, "10 KB", "10 KB"},
         {102348, "99.9 KB", "99.9 KB"}, // 99.94921875
         {102349, "100 KB", "99.9 KB"},  // 99.9501953125, past 99.95
         {100 * KB, "100 KB", "100 KB"},
-        {10 * MB - 1, "10 MB", "9.99 MB"},
         {10 * TB - 1, "10 TB", "9.99 TB"},
-    });
-}
-
-TEST_F(SizeFormatTest, RoundingUpToTheNextUnitKeepsTheUnit) {
-    ExpectSizes({
+        // Rounding up to the next unit keeps the unit.
         {1048063, "1023 KB", "1023 KB"}, // 1023.4990234375
         {1048064, "1024 KB", "1023 KB"}, // 1023.5 exactly: the even neighbour is 1024
         {1048575, "1024 KB", "1023 KB"},
         {MB, "1 MB", "1 MB"},
         {1024 * MB - 1, "1024 MB", "1023 MB"},
-        {1024 * TB - 1, "1024 TB", "1023 TB"},
-    });
-}
-
-TEST_F(SizeFormatTest, TiesRoundToEven) {
-    // These sizes are exact ties after the division by the step, so only ties to even
-    // decides; half away from zero would give the second neighbour.
-    ASSERT_EQ(1.125 / 0.01, 112.5);
-    ASSERT_EQ(1.375 / 0.01, 137.5);
-    ASSERT_EQ(10.25 / 0.1, 102.5);
-    ASSERT_EQ(10.75 / 0.1, 107.5);
-    ExpectSizes({
+        // Exact ties after the division by the step: half away from zero would differ.
         {1152, "1.12 KB", "1.12 KB"},          // 1.125
         {1408, "1.38 KB", "1.37 KB"},          // 1.375
         {10496, "10.2 KB", "10.2 KB"},         // 10.25
@@ -131,27 +105,15 @@ TEST_F(SizeFormatTest, TiesRoundToEven) {
         {103936, "102 KB", "101 KB"},          // 101.5
         {2049 * TB / 2, "1024 TB", "1024 TB"}, // 1024.5 TB
         {2051 * TB / 2, "1026 TB", "1025 TB"}, // 1025.5 TB
-    });
-}
-
-TEST_F(SizeFormatTest, ThousandTwentyFourTerabytesAndMoreStayInTerabytes) {
-    constexpr auto Max = std::numeric_limits<std::int64_t>::max();
-    ExpectSizes({
+        // 1024 TB and more stay in TB; INT64_MAX becomes 2^63 as a double.
+        {1024 * TB - 1, "1024 TB", "1023 TB"},
         {1024 * TB, "1024 TB", "1024 TB"},
         {5 * 1024 * TB, "5120 TB", "5120 TB"},
         {4099 * TB / 4, "1025 TB", "1024 TB"}, // 1024.75 TB
         {123456 * TB + 3 * TB / 4, "123457 TB", "123456 TB"},
-        // INT64_MAX becomes 2^63 as a double: 8388608 TB in both styles.
         {Max, "8388608 TB", "8388608 TB"},
-    });
-}
-
-TEST_F(SizeFormatTest, NegativeSizesMirrorTheirMagnitude) {
-    constexpr auto Min = std::numeric_limits<std::int64_t>::min();
-    ExpectSizes({
+        // Negative sizes mirror their magnitude.
         {-1, "-1 Byte", "-1 Byte"},
-        {-1023, "-1023 Byte", "-1023 Byte"},
-        {-1536, "-1.5 KB", "-1.5 KB"},
         {-1408, "-1.38 KB", "-1.37 KB"},
         {-10235, "-10 KB", "-9.99 KB"},
         {-1048575, "-1024 KB", "-1023 KB"},
@@ -160,136 +122,115 @@ TEST_F(SizeFormatTest, NegativeSizesMirrorTheirMagnitude) {
     });
 }
 
-TEST_F(SizeFormatTest, SizesUseTheDecimalSeparatorAndNeverGroup) {
+TEST_F(SizeFormatTest, SeparatorsOfSizesPercentsAndNumbers) {
+    // Sizes and percents use the decimal separator and never group.
     SetNumberSeparators(",", ".");
-    ExpectSizes({
-        {1536, "1,5 KB", "1,5 KB"},
-        {10235, "10 KB", "9,99 KB"},
-        {1023, "1023 Byte", "1023 Byte"},
-        {5 * 1024 * TB, "5120 TB", "5120 TB"},
-    });
-    // Arabic decimal separator, two bytes in UTF-8.
-    SetNumberSeparators("\xD9\xAB", "\xD9\xAC");
-    ExpectSizes({{1408,
-                  "1\xD9\xAB"
-                  "38 KB",
-                  "1\xD9\xAB"
-                  "37 KB"}});
-    // An empty decimal separator would glue the digits together.
+    ExpectSizes({{1536, "1,5 KB", "1,5 KB"},
+                 {10235, "10 KB", "9,99 KB"},
+                 {1023, "1023 Byte", "1023 Byte"},
+                 {5 * 1024 * TB, "5120 TB", "5120 TB"}});
+    EXPECT_EQ(FormatPercent(0.375), "37,5%");
+    EXPECT_EQ(FormatPercent(1.0), "100%");
+    EXPECT_EQ(FormatCount(1234567), "1.234.567");
+    EXPECT_EQ(FormatNumber(9876543.21, 2), "9.876.543,21");
+    // Separators of several bytes: Arabic, and narrow and plain no-break spaces.
+    const std::string Arabic = "\xD9\xAB", Narrow = "\xE2\x80\xAF", NoBreak = "\xC2\xA0";
+    SetNumberSeparators(Arabic, Narrow);
+    EXPECT_EQ(FormatSizeBankers(1408), "1" + Arabic + "38 KB");
+    EXPECT_EQ(FormatSizeRoundDown(1408), "1" + Arabic + "37 KB");
+    EXPECT_EQ(FormatCount(1234567), "1" + Narrow + "234" + Narrow + "567");
+    SetNumberSeparators(".", NoBreak);
+    EXPECT_EQ(FormatCount(-20000), "-20" + NoBreak + "000");
+    // No thousands separator means no grouping; an empty decimal separator would glue the
+    // digits together and stands for ".".
     SetNumberSeparators("", "");
     EXPECT_EQ(FormatSizeBankers(1536), "1.5 KB");
-}
+    EXPECT_EQ(FormatCount(1234567), "1234567");
+    const TNumberSeparators current = NumberSeparators();
+    EXPECT_EQ(current.Decimal, ".");
+    EXPECT_EQ(current.Thousands, "");
+    EXPECT_EQ(current.Grouping, "\3");
 
-TEST_F(SizeFormatTest, EveryStyleButBankersRoundsDown) {
-    EXPECT_EQ(SizeFormatterForStyle(fsrBankersRounding), &FormatSizeBankers);
-    for (const int Style : {0, 2, 3, 7, 255, -1}) {
-        EXPECT_EQ(SizeFormatterForStyle(Style), &FormatSizeRoundDown) << "style " << Style;
+    // The grouping of the locale: lakh and crore, one group only, groups of four.
+    const struct {
+        const char* Grouping;
+        std::int32_t Count;
+        const char* Text;
+    } groupings[] = {
+        {"\3\2", 123, "123"},
+        {"\3\2", 1234, "1,234"},
+        {"\3\2", 1234567, "12,34,567"},
+        {"\3\2", 123456789, "12,34,56,789"},
+        {"\3\x7F", 123456789, "123456,789"},
+        {"\4", 123456789, "1,2345,6789"},
+    };
+    for (const auto& g : groupings) {
+        SetNumberSeparators(TNumberSeparators{".", ",", g.Grouping});
+        EXPECT_EQ(FormatCount(g.Count), g.Text);
     }
-    EXPECT_EQ(SizeFormatterForStyle(7)(10235), "9.99 KB");
-    EXPECT_EQ(SizeFormatterForStyle(0)(2 * MB), "2 MB");
-    EXPECT_EQ(SizeFormatterForStyle(1)(10235), "10 KB");
 }
 
-TEST_F(SizeFormatTest, FreeSpaceTextFollowsTheGivenFormatter) {
+TEST_F(SizeFormatTest, StylesAndTheirNames) {
+    EXPECT_EQ(SizeFormatterForStyle(fsrBankersRounding), &FormatSizeBankers);
+    for (const int Style : {0, 2, 3, 7, 255, -1})
+        EXPECT_EQ(SizeFormatterForStyle(Style), &FormatSizeRoundDown) << "style " << Style;
     EXPECT_EQ(FormatFreeSpace(&FormatSizeRoundDown, 10235), "9.99 KB " + Tr("free"));
     EXPECT_EQ(FormatFreeSpace(&FormatSizeBankers, 10235), "10 KB " + Tr("free"));
     EXPECT_EQ(FormatFreeSpace(&FormatSizeBankers, 0), "0 Byte " + Tr("free"));
     EXPECT_EQ(FormatFreeSpace(nullptr, 10235), "9.99 KB " + Tr("free"));
-}
 
-TEST(RoundingStyleNames, NamesOfTheStyles) {
     EXPECT_EQ(RoundingStyleName(fsrBankersRounding), Tr(BankersKey));
     EXPECT_EQ(RoundingStyleName(fsrRoundDown), Tr(RoundDownKey));
-    EXPECT_FALSE(RoundingStyleName(fsrBankersRounding).empty());
     EXPECT_NE(RoundingStyleName(fsrBankersRounding), RoundingStyleName(fsrRoundDown));
-    for (const int Style : {0, 3, 7, 255, -1}) {
+    for (const int Style : {0, 3, 7, 255, -1})
         EXPECT_EQ(RoundingStyleName(Style), "") << "style " << Style;
-    }
-}
-
-TEST(RoundingStyleNames, StyleFromName) {
     EXPECT_EQ(RoundingStyleFromName(Tr(BankersKey)), fsrBankersRounding);
     EXPECT_EQ(RoundingStyleFromName(Tr(RoundDownKey)), fsrRoundDown);
-    EXPECT_EQ(RoundingStyleFromName(RoundingStyleName(fsrRoundDown)), fsrRoundDown);
     // No match, a near match and the empty name of style 0 all give style 0.
-    EXPECT_EQ(RoundingStyleFromName("Banker's rounding"), fsrNone);
-    EXPECT_EQ(RoundingStyleFromName(Tr(BankersKey) + " "), fsrNone);
-    EXPECT_EQ(RoundingStyleFromName(Tr(RoundDownKey).substr(3)), fsrNone);
-    EXPECT_EQ(RoundingStyleFromName(""), fsrNone);
-}
+    for (const std::string& Name : {std::string("Banker's rounding"), Tr(BankersKey) + " ",
+                                    Tr(RoundDownKey).substr(3), std::string()})
+        EXPECT_EQ(RoundingStyleFromName(Name), fsrNone) << Name;
 
-TEST(RoundingStyleNames, ListHoldsTheTwoOfferedStylesInOrder) {
+    // The list holds the two offered styles in order, whatever it held before.
     std::vector<std::string> Names{"left over", "from before", "and more"};
     GetRoundingStyleNames(Names);
-    const std::vector<std::string> Expected{Tr(BankersKey), Tr(RoundDownKey)};
-    EXPECT_EQ(Names, Expected);
-    GetRoundingStyleNames(Names);
-    EXPECT_EQ(Names, Expected);
+    EXPECT_EQ(Names, (std::vector<std::string>{Tr(BankersKey), Tr(RoundDownKey)}));
 }
 
-TEST_F(SizeFormatTest, PercentRoundsToOneDecimal) {
-    EXPECT_EQ(FormatPercent(1.0), "100%");
-    EXPECT_EQ(FormatPercent(0.0), "0%");
-    EXPECT_EQ(FormatPercent(0.123), "12.3%");
-    EXPECT_EQ(FormatPercent(0.12345), "12.3%");
-    EXPECT_EQ(FormatPercent(0.375), "37.5%");
-    EXPECT_EQ(FormatPercent(0.5), "50%");
-    EXPECT_EQ(FormatPercent(0.999), "99.9%");
-    EXPECT_EQ(FormatPercent(0.9996), "100%");
-    EXPECT_EQ(FormatPercent(1.0 / 3), "33.3%");
-    EXPECT_EQ(FormatPercent(2.0 / 3), "66.7%");
-    EXPECT_EQ(FormatPercent(12345.0 / 1234567), "1%");
-}
+TEST_F(SizeFormatTest, PercentsCountsAndNumbersRoundToEven) {
+    // Below half a tenth is zero, also for a tiny negative share, without a sign. Exact
+    // binary ties at the second decimal (0.0025, 0.1225, ...) go to the even neighbour; 0.15
+    // has no exact binary form, and the double below it is no tie.
+    const std::pair<double, const char*> percents[] = {
+        {1.0, "100%"},      {0.0, "0%"},        {0.123, "12.3%"},          {0.12345, "12.3%"},
+        {0.375, "37.5%"},   {0.5, "50%"},       {0.999, "99.9%"},          {0.9996, "100%"},
+        {1.0 / 3, "33.3%"}, {2.0 / 3, "66.7%"}, {12345.0 / 1234567, "1%"}, {0.0004, "0%"},
+        {0.000499, "0%"},   {0.00051, "0.1%"},  {1.0 / 1e12, "0%"},        {-0.0001, "0%"},
+        {-0.5, "-50%"},     {0.0005, "0%"},     {0.0025, "0.2%"},          {0.0075, "0.8%"},
+        {0.1225, "12.2%"},  {0.1275, "12.8%"},  {0.0015, "0.1%"},
+    };
+    for (const auto& [ratio, text] : percents)
+        EXPECT_EQ(FormatPercent(ratio), text) << ratio;
 
-TEST_F(SizeFormatTest, PercentBelowHalfATenthIsZero) {
-    EXPECT_EQ(FormatPercent(0.0004), "0%");
-    EXPECT_EQ(FormatPercent(0.000499), "0%");
-    EXPECT_EQ(FormatPercent(0.00051), "0.1%");
-    EXPECT_EQ(FormatPercent(1.0 / 1e12), "0%");
-    // A tiny negative share rounds to zero without a sign.
-    EXPECT_EQ(FormatPercent(-0.0001), "0%");
-    EXPECT_EQ(FormatPercent(-0.5), "-50%");
-}
+    constexpr auto IntMax = std::numeric_limits<std::int32_t>::max();
+    constexpr auto IntMin = std::numeric_limits<std::int32_t>::min();
+    const std::pair<std::int32_t, const char*> counts[] = {
+        {0, "0"},
+        {7, "7"},
+        {999, "999"},
+        {1000, "1,000"},
+        {12345, "12,345"},
+        {123456, "123,456"},
+        {1234567, "1,234,567"},
+        {IntMax, "2,147,483,647"},
+        {-999, "-999"},
+        {-1234, "-1,234"},
+        {-123456, "-123,456"},
+        {IntMin, "-2,147,483,648"},
+    };
+    for (const auto& [count, text] : counts)
+        EXPECT_EQ(FormatCount(count), text) << count;
 
-TEST_F(SizeFormatTest, PercentTiesRoundToEven) {
-    // Shares whose percent is an exact binary tie at the second decimal.
-    ASSERT_EQ(0.0005 * 100 / 0.1, 0.5);
-    ASSERT_EQ(0.0025 * 100 / 0.1, 2.5);
-    ASSERT_EQ(0.0075 * 100 / 0.1, 7.5);
-    ASSERT_EQ(0.1225 * 100 / 0.1, 122.5);
-    ASSERT_EQ(0.1275 * 100 / 0.1, 127.5);
-    EXPECT_EQ(FormatPercent(0.0005), "0%");
-    EXPECT_EQ(FormatPercent(0.0025), "0.2%");
-    EXPECT_EQ(FormatPercent(0.0075), "0.8%");
-    EXPECT_EQ(FormatPercent(0.1225), "12.2%");
-    EXPECT_EQ(FormatPercent(0.1275), "12.8%");
-    // 0.15 has no exact binary form; the double below it is no tie and rounds down.
-    ASSERT_LT(0.0015 * 100 / 0.1, 1.5);
-    EXPECT_EQ(FormatPercent(0.0015), "0.1%");
-}
-
-TEST_F(SizeFormatTest, PercentUsesTheDecimalSeparator) {
-    SetNumberSeparators(",", ".");
-    EXPECT_EQ(FormatPercent(0.375), "37,5%");
-    EXPECT_EQ(FormatPercent(1.0), "100%");
-}
-
-TEST_F(SizeFormatTest, CountIsGroupedByThousands) {
-    EXPECT_EQ(FormatCount(0), "0");
-    EXPECT_EQ(FormatCount(7), "7");
-    EXPECT_EQ(FormatCount(999), "999");
-    EXPECT_EQ(FormatCount(1000), "1,000");
-    EXPECT_EQ(FormatCount(12345), "12,345");
-    EXPECT_EQ(FormatCount(123456), "123,456");
-    EXPECT_EQ(FormatCount(1234567), "1,234,567");
-    EXPECT_EQ(FormatCount(std::numeric_limits<std::int32_t>::max()), "2,147,483,647");
-    EXPECT_EQ(FormatCount(-999), "-999");
-    EXPECT_EQ(FormatCount(-1234), "-1,234");
-    EXPECT_EQ(FormatCount(-123456), "-123,456");
-    EXPECT_EQ(FormatCount(std::numeric_limits<std::int32_t>::min()), "-2,147,483,648");
-}
-
-TEST_F(SizeFormatTest, NumbersWithDecimalsRoundToEvenAndGroup) {
     EXPECT_EQ(FormatNumber(0, 2), "0.00");
     EXPECT_EQ(FormatNumber(1.5, 2), "1.50");
     EXPECT_EQ(FormatNumber(0.125, 2), "0.12"); // exact binary tie: to even
@@ -299,34 +240,6 @@ TEST_F(SizeFormatTest, NumbersWithDecimalsRoundToEvenAndGroup) {
     EXPECT_EQ(FormatNumber(2.5, 0), "2");
     EXPECT_EQ(FormatNumber(-1234.5, 1), "-1,234.5");
     EXPECT_EQ(FormatNumber(-0.001, 2), "0.00");
-    SetNumberSeparators(",", ".");
-    EXPECT_EQ(FormatNumber(9876543.21, 2), "9.876.543,21");
-}
-
-TEST_F(SizeFormatTest, CountUsesTheThousandsSeparator) {
-    SetNumberSeparators(",", ".");
-    EXPECT_EQ(FormatCount(1234567), "1.234.567");
-    SetNumberSeparators(",", "\xE2\x80\xAF"); // narrow no-break space
-    EXPECT_EQ(FormatCount(1234567), "1\xE2\x80\xAF"
-                                    "234\xE2\x80\xAF"
-                                    "567");
-    SetNumberSeparators(".", "\xC2\xA0"); // no-break space
-    EXPECT_EQ(FormatCount(-20000), "-20\xC2\xA0"
-                                   "000");
-    SetNumberSeparators(".", "");
-    EXPECT_EQ(FormatCount(1234567), "1234567");
-}
-
-TEST_F(SizeFormatTest, CountFollowsTheLocaleGrouping) {
-    SetNumberSeparators(TNumberSeparators{".", ",", "\3\2"}); // lakh and crore
-    EXPECT_EQ(FormatCount(123), "123");
-    EXPECT_EQ(FormatCount(1234), "1,234");
-    EXPECT_EQ(FormatCount(1234567), "12,34,567");
-    EXPECT_EQ(FormatCount(123456789), "12,34,56,789");
-    SetNumberSeparators(TNumberSeparators{".", ",", "\3\x7F"}); // one group only
-    EXPECT_EQ(FormatCount(123456789), "123456,789");
-    SetNumberSeparators(TNumberSeparators{".", ",", "\4"});
-    EXPECT_EQ(FormatCount(123456789), "1,2345,6789");
 }
 
 // A text width of one unit per byte: the widths are the lengths the test can count.
@@ -334,101 +247,71 @@ int ByteWidth(std::string_view Text) {
     return static_cast<int>(Text.size());
 }
 
-// Checks that Path shrinks through Steps (Path itself first): with no room at all every
-// step but the last is measured once, in order, and the last is the result; at every other
-// width the result is the first step that fits.
-void ExpectShrinkingSequence(const std::string& Path, const std::vector<std::string>& Steps) {
-    ASSERT_EQ(Steps.front(), Path);
-    std::vector<std::string> Measured;
-    const auto Recorder = [&Measured](std::string_view Text) {
-        Measured.emplace_back(Text);
-        return ByteWidth(Text);
-    };
-    EXPECT_EQ(ShortenPathToWidth(Path, Recorder, -1), Steps.back());
-    EXPECT_EQ(Measured, std::vector<std::string>(Steps.begin(), Steps.end() - 1));
-
-    for (int Width = ByteWidth(Path) + 2; Width >= 0; --Width) {
-        std::string Expected = Steps.back();
-        for (const auto& Step : Steps) {
-            if (ByteWidth(Step) <= Width) {
-                Expected = Step;
-                break;
-            }
+TEST(ShortenPathToWidth, WalksTheWholeShrinkingSequence) {
+    // With no room at all every step but the last is measured once, in order, and the last
+    // is the result; at every other width the result is the first step that fits. Hidden
+    // directories are cut one at a time.
+    const std::vector<std::vector<std::string>> sequences = {
+        {"/home/user/Photos/2004/img.jpg", "/.../user/Photos/2004/img.jpg",
+         "/.../Photos/2004/img.jpg", "/.../2004/img.jpg", "/.../img.jpg", ".../img.jpg", "img.jpg"},
+        {"/.a/b/.c/f", "/.../b/.c/f", "/.../.c/f", "/.../f", ".../f", "f"},
+        {"docs/notes/todo.txt", ".../notes/todo.txt", ".../todo.txt", "todo.txt"},
+        {"/vmlinuz", "vmlinuz"}};
+    for (const auto& Steps : sequences) {
+        const std::string& Path = Steps.front();
+        SCOPED_TRACE(Path);
+        std::vector<std::string> Measured;
+        const auto Recorder = [&Measured](std::string_view Text) {
+            Measured.emplace_back(Text);
+            return ByteWidth(Text);
+        };
+        EXPECT_EQ(ShortenPathToWidth(Path, Recorder, -1), Steps.back());
+        EXPECT_EQ(Measured, std::vector<std::string>(Steps.begin(), Steps.end() - 1));
+        for (int Width = ByteWidth(Path) + 2; Width >= 0; --Width) {
+            const auto Fits = std::find_if(Steps.begin(), Steps.end(), [&](const std::string& S) {
+                return ByteWidth(S) <= Width;
+            });
+            EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, Width),
+                      Fits == Steps.end() ? Steps.back() : *Fits)
+                << "width " << Width;
         }
-        EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, Width), Expected) << "width " << Width;
     }
 }
 
-TEST(ShortenPathToWidth, WalksTheWholeShrinkingSequence) {
-    ExpectShrinkingSequence("/home/user/Photos/2004/img.jpg", {
-                                                                  "/home/user/Photos/2004/img.jpg",
-                                                                  "/.../user/Photos/2004/img.jpg",
-                                                                  "/.../Photos/2004/img.jpg",
-                                                                  "/.../2004/img.jpg",
-                                                                  "/.../img.jpg",
-                                                                  ".../img.jpg",
-                                                                  "img.jpg",
-                                                              });
-}
-
-TEST(ShortenPathToWidth, HiddenDirectoriesAreCutOneAtATime) {
-    ExpectShrinkingSequence("/.a/b/.c/f", {
-                                              "/.a/b/.c/f",
-                                              "/.../b/.c/f",
-                                              "/.../.c/f",
-                                              "/.../f",
-                                              ".../f",
-                                              "f",
-                                          });
-}
-
-TEST(ShortenPathToWidth, RelativePathsAndTopLevelFiles) {
-    ExpectShrinkingSequence("docs/notes/todo.txt", {
-                                                       "docs/notes/todo.txt",
-                                                       ".../notes/todo.txt",
-                                                       ".../todo.txt",
-                                                       "todo.txt",
-                                                   });
-    EXPECT_EQ(ShortenPathToWidth("/vmlinuz", ByteWidth, 3), "vmlinuz");
-    EXPECT_EQ(ShortenPathToWidth("/vmlinuz", ByteWidth, 8), "/vmlinuz");
-}
-
-TEST(ShortenPathToWidth, FittingPathsAndBareNamesStayUnchanged) {
+TEST(ShortenPathToWidth, FittingPathsBareNamesAndOddBytes) {
     const std::string Path = "/home/user/Photos/2004/img.jpg";
-    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, ByteWidth(Path)), Path);
     EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, 300), Path);
     EXPECT_EQ(ShortenPathToWidth("a-rather-long-file-name.tar.gz", ByteWidth, 0),
               "a-rather-long-file-name.tar.gz");
     EXPECT_EQ(ShortenPathToWidth("", ByteWidth, 0), "");
     // Without a way to measure, nothing is known not to fit.
     EXPECT_EQ(ShortenPathToWidth(Path, TTextWidthFunc{}, 0), Path);
-}
-
-TEST(ShortenPathToWidth, NamesKeepTheirBytes) {
     // UTF-8 and a byte that is no UTF-8 at all: cuts happen only at "/".
-    const std::string Path = "/srv/\xE7\x85\xA7\xE7\x89\x87/x\xFFy/\xC3\xA9t\xC3\xA9.png";
-    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, 20), "/.../x\xFFy/\xC3\xA9t\xC3\xA9.png");
-    EXPECT_EQ(ShortenPathToWidth(Path, ByteWidth, 0), "\xC3\xA9t\xC3\xA9.png");
-}
+    const std::string Odd = "/srv/\xE7\x85\xA7\xE7\x89\x87/x\xFFy/\xC3\xA9t\xC3\xA9.png";
+    EXPECT_EQ(ShortenPathToWidth(Odd, ByteWidth, 20), "/.../x\xFFy/\xC3\xA9t\xC3\xA9.png");
+    EXPECT_EQ(ShortenPathToWidth(Odd, ByteWidth, 0), "\xC3\xA9t\xC3\xA9.png");
 
-TEST(CutLeadingDirectory, OneStepAtATime) {
-    const auto Cut = [](std::string Dir) {
-        CutLeadingDirectory(Dir);
-        return Dir;
+    // One step at a time; of short hidden names only an ellipsis of an earlier step may be
+    // dropped whole.
+    const std::pair<const char*, const char*> cuts[] = {
+        {"/", ""},
+        {"/a/", "/.../"},
+        {"/a/b/", "/.../b/"},
+        {"/.../b/", "/.../"},
+        {"/.../b/c/", "/.../c/"},
+        {"/.config/b/", "/.../b/"},
+        {"/.a/b/", "/.../b/"},
+        {".ab/c/", ".../c/"},
+        {"a/b/", ".../b/"},
+        {".../b/", ".../"},
+        {".../", ""},
+        {"", ""},
     };
-    EXPECT_EQ(Cut("/"), "");
-    EXPECT_EQ(Cut("/a/"), "/.../");
-    EXPECT_EQ(Cut("/a/b/"), "/.../b/");
-    EXPECT_EQ(Cut("/.../b/"), "/.../");
-    EXPECT_EQ(Cut("/.../b/c/"), "/.../c/");
-    EXPECT_EQ(Cut("/.config/b/"), "/.../b/");
-    // Short hidden names: only an ellipsis of an earlier step may be dropped whole.
-    EXPECT_EQ(Cut("/.a/b/"), "/.../b/");
-    EXPECT_EQ(Cut(".ab/c/"), ".../c/");
-    EXPECT_EQ(Cut("a/b/"), ".../b/");
-    EXPECT_EQ(Cut(".../b/"), ".../");
-    EXPECT_EQ(Cut(".../"), "");
-    EXPECT_EQ(Cut(""), "");
+    for (const auto& [dir, cut] : cuts) {
+        std::string Dir = dir;
+        CutLeadingDirectory(Dir);
+        EXPECT_EQ(Dir, cut) << dir;
+    }
 }
 
 // Restores an environment variable when the test ends.
@@ -461,20 +344,6 @@ TEST(NumberSeparators, PlainLocalesAndMissingOnes) {
         EXPECT_EQ(Separators.Thousands, "") << Name;
         EXPECT_FALSE(Separators.Grouping.empty()) << Name;
     }
-}
-
-TEST(NumberSeparators, SetReplacesAllThree) {
-    const auto Saved = NumberSeparators();
-    SetNumberSeparators(",", "'");
-    auto Current = NumberSeparators();
-    EXPECT_EQ(Current.Decimal, ",");
-    EXPECT_EQ(Current.Thousands, "'");
-    EXPECT_EQ(Current.Grouping, "\3");
-    SetNumberSeparators("", "");
-    Current = NumberSeparators();
-    EXPECT_EQ(Current.Decimal, ".");
-    EXPECT_EQ(Current.Thousands, "");
-    SetNumberSeparators(Saved);
 }
 
 // Compiles real locales into a private folder (LOCPATH) so that the reading is checked
@@ -511,7 +380,7 @@ protected:
     TEnvGuard LcAll{"LC_ALL"};
 };
 
-TEST_F(NumberSeparatorsOfRealLocales, NamedLocale) {
+TEST_F(NumberSeparatorsOfRealLocales, NamedAndEnvironmentLocales) {
     const auto German = ReadNumberSeparators("de_DE.UTF-8");
     EXPECT_EQ(German.Decimal, ",");
     EXPECT_EQ(German.Thousands, ".");
@@ -520,16 +389,14 @@ TEST_F(NumberSeparatorsOfRealLocales, NamedLocale) {
     EXPECT_EQ(Indian.Decimal, ".");
     EXPECT_EQ(Indian.Thousands, ",");
     EXPECT_EQ(Indian.Grouping, "\3\2");
-}
 
-TEST_F(NumberSeparatorsOfRealLocales, EnvironmentLocaleWithoutTouchingTheGlobalOne) {
+    // The environment's locale is read without touching the global one.
     const std::string GlobalBefore = std::setlocale(LC_NUMERIC, nullptr);
     setenv("LC_ALL", "de_DE.UTF-8", 1);
     const auto FromEnvironment = ReadNumberSeparators("");
     EXPECT_EQ(FromEnvironment.Decimal, ",");
     EXPECT_EQ(FromEnvironment.Thousands, ".");
     EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), GlobalBefore);
-
     const auto Saved = NumberSeparators();
     SetNumberSeparators(FromEnvironment);
     EXPECT_EQ(FormatSizeRoundDown(10235), "9,99 KB");

@@ -204,7 +204,7 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
 
     FileTree->OnChange = [this](TFileSystemNode* Node) { VirtualFileTreeChange(Node); };
     connect(FileTree, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex&) { VirtualFileTreeDblClick(); });
+            [this](const QModelIndex& Index) { VirtualFileTreeDblClick(Index); });
     connect(FileTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateActions(); });
     connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
@@ -1065,14 +1065,12 @@ void TFormMain::ActShellOpenFileExecute() {
     }
 }
 
-void TFormMain::VirtualFileTreeDblClick() {
-    const QModelIndex First = FileTree->FirstSelectedIndex();
-    if (!First.isValid()) {
-        return;
-    }
-    if (FileTree->Model().NodeOf(First)) {
+void TFormMain::VirtualFileTreeDblClick(const QModelIndex& Clicked) {
+    if (FileTree->Model().NodeOf(FileTree->FirstSelectedIndex())) {
         ActShellOpenFileExecute();
-    } else {
+    } else if (Clicked.isValid() && !FileTree->Model().NodeOf(Clicked)) {
+        // The placeholder row before the first scan (it cannot be selected) asks for a
+        // folder.
         ActDirSelectExecute();
     }
 }

@@ -120,7 +120,8 @@ public:
     void ActShellOpenFileExecute();
     void ActShowTreeViewExecute();
     void ActShowFlatViewExecute();
-    void VirtualFileTreeDblClick();
+    // Clicked: the row double-clicked.
+    void VirtualFileTreeDblClick(const QModelIndex& Clicked);
     // Re-evaluates every action's enabling rule.
     void UpdateActions();
 
