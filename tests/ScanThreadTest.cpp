@@ -255,7 +255,7 @@ TEST(ScanThreadTest, ResumedAfterStopScansNothing) {
     root.SetName(t.Path());
     ASSERT_NE(list.StartThread(root), nullptr);
     root.SetScanning(true); // as the window marks a directory it re-scans
-    list.StopAll(); // stopped while suspended, then resumed: it ends without scanning
+    list.StopAll();         // stopped while suspended, then resumed: it ends without scanning
     PumpUntilIdle(dispatcher, list);
     EXPECT_EQ(root.GetFileCount(), 0);
     EXPECT_FALSE(root.HasChildren());
