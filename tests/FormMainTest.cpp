@@ -139,6 +139,34 @@ TEST_F(FormMainTest, DoubleClickOnThePlaceholderAsksForAFolder) {
     EXPECT_EQ(window.RootNode()->GetSize(), 8001);
 }
 
+TEST_F(FormMainTest, WithoutASettingsFolderItScansOnTheDefaults) {
+    MakeTree();
+    ResetAppSettings();
+    test::RemoveTree(Home / "config");
+    Home.File("config", 0); // a file where the settings folder would go
+    // Every message box is answered; their texts are kept.
+    QStringList boxes;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, &answer, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->accept();
+        }
+    });
+    answer.start(10);
+    {
+        TFormMain window({Data.Path()});
+        WaitForScan(window);
+        ASSERT_NE(window.RootNode(), nullptr);
+        EXPECT_EQ(window.RootNode()->GetSize(), 8001);
+        EXPECT_EQ(window.RootNode()->GetFileCount(), 3);
+        EXPECT_EQ(boxes.size(), 1) << boxes.join('|').toStdString();
+    }
+    // Told once at the start and once when nothing could be saved.
+    ASSERT_EQ(boxes.size(), 2) << boxes.join('|').toStdString();
+    EXPECT_TRUE(boxes[0].contains(QString::fromStdString(Home / "config")));
+}
+
 TEST_F(FormMainTest, ScansTheCommandLineFolderAndShowsTheResult) {
     MakeTree();
     TFormMain window({Data.Path()});

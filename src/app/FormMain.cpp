@@ -174,6 +174,16 @@ void StringToColumnPositions(std::string_view Text, QHeaderView& Columns) {
 TFormMain::TFormMain(const std::vector<std::string>& Args)
     : Dispatcher(std::make_unique<TQtDispatcher>()) {
     StartTimer(-1);
+    try {
+        (void)AppSettings();
+    } catch (const std::exception& E) {
+        // No settings folder: the user hears it once, and the program runs on the
+        // defaults; saving at the end reports the failure again.
+        ShowExceptionMessage(E);
+        const std::string AppData = GetAppDataFolder();
+        ResetAppSettings(std::make_unique<TSettings>(
+            AppData.empty() ? std::string() : AppData + "Quorvel/Quorvel.ini"));
+    }
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState State) {
         if (State == Qt::ApplicationActive) {
             LogDebug("application becomes active");
@@ -228,12 +238,15 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
 }
 
 TFormMain::~TFormMain() {
+    bool Saved = true;
     try {
         AppSettings().Save();
     } catch (const std::exception& E) {
         ShowExceptionMessage(E);
+        Saved = false;
     }
-    SaveViewState();
+    // After a failed save the user knows already; the same failure is only logged.
+    SaveViewState(Saved);
     Threads->Shutdown();
     Threads.reset();
     Dispatcher->Close();
@@ -473,7 +486,7 @@ void TFormMain::LoadViewState() {
     }
 }
 
-void TFormMain::SaveViewState() {
+void TFormMain::SaveViewState(bool ShowErrors) {
     try {
         TSettings& Settings = AppSettings();
         const QPoint Where = pos();
@@ -491,7 +504,11 @@ void TFormMain::SaveViewState() {
         Settings.WriteSettingInteger("SortDirection",
                                      FileTree->Model().SortOrder() == Qt::DescendingOrder ? 1 : 0);
     } catch (const std::exception& E) {
-        ShowExceptionMessage(E);
+        if (ShowErrors) {
+            ShowExceptionMessage(E);
+        } else {
+            LogError(E.what());
+        }
     }
 }
 

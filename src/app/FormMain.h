@@ -138,7 +138,7 @@ private:
     void ProcessCommandLine(const std::vector<std::string>& Args);
     void SetDefaultSort();
     void LoadViewState();
-    void SaveViewState();
+    void SaveViewState(bool ShowErrors = true);
     void RebuildFavouritesMenus();
 
     void ScanTerminated(TThread& Thread);
