@@ -23,9 +23,12 @@ namespace {
 
 constexpr QRgb White = 0xFFFFFFFFu;
 constexpr QRgb Black = 0xFF000000u;
+const QRgb Selection = QColor(Qt::darkBlue).rgb();
 constexpr int CellHeight = 16;
-// A full block: one solid rectangle of glyph pixels, so that caption colours can be read
-// at single pixels without anti-aliased edges in the way.
+// The row through the middle of the caption's glyphs.
+constexpr int CaptionRow = 8;
+// Full blocks: solid rectangles of glyph pixels, so that caption colours can be read at
+// single pixels without anti-aliased edges in the way.
 const QString Blocks = QString(12, QChar(0x2588));
 
 QFont TestFont() {
@@ -34,31 +37,22 @@ QFont TestFont() {
     return font;
 }
 
-// A white canvas with the test font.
-struct TCanvas {
-    QImage Image;
-    QPainter Painter;
-    TCanvas(int Width, int Height, QColor Background = Qt::white)
-        : Image(Width, Height, QImage::Format_RGB32) {
-        Image.fill(Background);
-        Painter.begin(&Image);
-        Painter.setFont(TestFont());
-    }
-    QImage Finish() {
-        Painter.end();
-        return Image;
-    }
-};
-
+// One cell drawn on white (on the selection colour when Selected); the canvas's brush is
+// the selection colour, as in the grid.
 QImage Draw(TQvBarChartPainter& BarPainter, int Width, double Percent, const QString& Text = {},
-            bool Selected = false, int Height = CellHeight) {
-    TCanvas canvas(Width, Height, Selected ? QColor(Qt::darkBlue) : QColor(Qt::white));
-    canvas.Painter.setBrush(QColor(Qt::darkBlue));
+            bool Selected = false) {
+    QImage image(Width, CellHeight, QImage::Format_RGB32);
+    image.fill(Selected ? Selection : White);
+    QPainter canvas(&image);
+    canvas.setFont(TestFont());
+    canvas.setBrush(QColor(Selection));
+    const QRect cell(0, 0, Width, CellHeight);
     if (Selected)
-        BarPainter.PaintSelected(canvas.Painter, QRect(0, 0, Width, Height), Percent, Text);
+        BarPainter.PaintSelected(canvas, cell, Percent, Text);
     else
-        BarPainter.Paint(canvas.Painter, QRect(0, 0, Width, Height), Percent, Text);
-    return canvas.Finish();
+        BarPainter.Paint(canvas, cell, Percent, Text);
+    canvas.end();
+    return image;
 }
 
 bool ColumnIsWhite(const QImage& Image, int X) {
@@ -68,7 +62,7 @@ bool ColumnIsWhite(const QImage& Image, int X) {
     return true;
 }
 
-// The number of leading columns that carry paint; every column after them must be white.
+// The number of leading columns that carry paint; -1 when a later column is not white.
 int PaintedWidth(const QImage& Image) {
     int width = 0;
     while (width < Image.width() && !ColumnIsWhite(Image, width))
@@ -83,11 +77,14 @@ QRgb Inverted(QRgb Pixel) {
     return Pixel ^ 0x00FFFFFFu;
 }
 
+QImage Skin(const char* ResourceName) {
+    return TBasicBarChartBitmapPainter::LoadSkin(ResourceName);
+}
+
 std::vector<const TBarChartPainterClass*> RegisteredClasses() {
     std::vector<const TBarChartPainterClass*> classes;
-    const auto& registry = BarChartPainterRegistry();
-    for (int i = 0; i < registry.Count(); ++i)
-        classes.push_back(registry.Items(i));
+    for (int i = 0; i < BarChartPainterRegistry().Count(); ++i)
+        classes.push_back(BarChartPainterRegistry().Items(i));
     return classes;
 }
 
@@ -106,123 +103,6 @@ public:
     explicit TTestRepeatPainter(QImage Skin) : TSkinCairoHelix(std::move(Skin)) {}
 };
 
-// Red caps, a green middle and blue caps on the right: 2 + 4 + 2 columns.
-QImage CapSkin() {
-    QImage skin(8, CellHeight, QImage::Format_RGB32);
-    for (int x = 0; x < 8; ++x) {
-        const QRgb c = x < 2 ? qRgb(255, 0, 0) : x < 6 ? qRgb(0, 255, 0) : qRgb(0, 0, 255);
-        for (int y = 0; y < CellHeight; ++y)
-            skin.setPixel(x, y, c);
-    }
-    return skin;
-}
-
-// --- bar lengths ---------------------------------------------------------------------------
-
-TEST(PainterTest, BarWidthRoundsHalvesToEven) {
-    EXPECT_EQ(BarWidth(5, 0.5), 2);
-    EXPECT_EQ(BarWidth(7, 0.5), 4);
-    EXPECT_EQ(BarWidth(9, 0.5), 4);
-    EXPECT_EQ(BarWidth(11, 0.5), 6);
-    EXPECT_EQ(BarWidth(1, 0.5), 0);
-    EXPECT_EQ(BarWidth(3, 0.5), 2);
-    EXPECT_EQ(BarWidth(100, 0.334), 33);
-    EXPECT_EQ(BarWidth(100, 0.336), 34);
-    EXPECT_EQ(BarWidth(100, 0.0), 0);
-    EXPECT_EQ(BarWidth(100, 1.0), 100);
-}
-
-TEST(PainterTest, EveryStyleDrawsTheRoundedLength) {
-    struct TCase {
-        int Width;
-        double Percent;
-        int Expected;
-    };
-    const TCase cases[] = {{5, 0.5, 2},    {7, 0.5, 4},    {9, 0.5, 4},     {11, 0.5, 6},
-                           {10, 0.25, 2},  {14, 0.25, 4},  {6, 0.75, 4},    {10, 0.75, 8},
-                           {20, 0.125, 2}, {28, 0.125, 4}, {3, 0.5, 2},     {200, 1.0, 200},
-                           {200, 0.0, 0},  {100, 0.01, 1}, {100, 0.015, 2}, {100, 0.025, 2}};
-    for (const TBarChartPainterClass* cls : RegisteredClasses()) {
-        auto painter = CreatePainter(cls);
-        for (const TCase& c : cases) {
-            EXPECT_EQ(PaintedWidth(Draw(*painter, c.Width, c.Percent)), c.Expected)
-                << cls->Name << " width " << c.Width << " percent " << c.Percent;
-        }
-    }
-}
-
-// --- end caps ------------------------------------------------------------------------------
-
-TEST(PainterTest, StretchCapsFrameTheStretchedMiddle) {
-    TTestStretchPainter painter(CapSkin());
-    const QImage bar = Draw(painter, 10, 1.0);
-    for (int y = 0; y < CellHeight; ++y) {
-        EXPECT_EQ(bar.pixel(0, y), qRgb(255, 0, 0));
-        EXPECT_EQ(bar.pixel(1, y), qRgb(255, 0, 0));
-        for (int x = 2; x < 8; ++x)
-            EXPECT_EQ(bar.pixel(x, y), qRgb(0, 255, 0)) << x;
-        EXPECT_EQ(bar.pixel(8, y), qRgb(0, 0, 255));
-        EXPECT_EQ(bar.pixel(9, y), qRgb(0, 0, 255));
-    }
-}
-
-TEST(PainterTest, StretchBarOfFourPixelsIsAllCaps) {
-    TTestStretchPainter painter(CapSkin());
-    const QImage bar = Draw(painter, 4, 1.0);
-    EXPECT_EQ(bar.pixel(1, 5), qRgb(255, 0, 0));
-    EXPECT_EQ(bar.pixel(2, 5), qRgb(0, 0, 255));
-}
-
-TEST(PainterTest, StretchBarNarrowerThanFourPixelsHasNoCaps) {
-    TTestStretchPainter painter(CapSkin());
-    for (int width = 1; width <= 3; ++width) {
-        const QImage bar = Draw(painter, 10, width / 10.0);
-        for (int x = 0; x < width; ++x)
-            EXPECT_EQ(bar.pixel(x, 7), qRgb(0, 255, 0)) << width << " " << x;
-        EXPECT_EQ(bar.pixel(width, 7), White);
-    }
-}
-
-TEST(PainterTest, FullStretchBarsShowBothCapsOfTheirSkin) {
-    const TBarChartPainterClass* stretch[] = {&TSkinCrystalClass,   &TSkinChromeRedClass,
-                                              &TSkinBlackIceClass,  &TSkinTrueBlueClass,
-                                              &TSkinBronceAgeClass, &TSkinCenterCourtClass};
-    const char* resources[] = {TSkinCrystal::ResourceName,   TSkinChromeRed::ResourceName,
-                               TSkinBlackIce::ResourceName,  TSkinTrueBlue::ResourceName,
-                               TSkinBronceAge::ResourceName, TSkinCenterCourt::ResourceName};
-    for (int i = 0; i < 6; ++i) {
-        const QImage skin = TBasicBarChartBitmapPainter::LoadSkin(resources[i]);
-        ASSERT_FALSE(skin.isNull()) << resources[i];
-        const int w = skin.width();
-        auto painter = CreatePainter(stretch[i]);
-        const QImage bar = Draw(*painter, 300, 1.0);
-        for (int y = 0; y < CellHeight; ++y) {
-            EXPECT_EQ(bar.pixel(0, y), skin.pixel(0, y)) << resources[i] << " y " << y;
-            EXPECT_EQ(bar.pixel(1, y), skin.pixel(1, y)) << resources[i];
-            EXPECT_EQ(bar.pixel(150, y), skin.pixel(w / 2, y)) << resources[i];
-            EXPECT_EQ(bar.pixel(298, y), skin.pixel(w - 2, y)) << resources[i];
-            EXPECT_EQ(bar.pixel(299, y), skin.pixel(w - 1, y)) << resources[i];
-        }
-        // The caps differ from the middle, else the checks above would prove nothing.
-        EXPECT_NE(skin.pixel(0, 8), skin.pixel(w / 2, 8)) << resources[i];
-    }
-}
-
-TEST(PainterTest, RepeatPainterTilesTheSkin) {
-    const QImage skin = TBasicBarChartBitmapPainter::LoadSkin(TSkinCairoHelix::ResourceName);
-    ASSERT_EQ(skin.size(), QSize(32, 16));
-    TSkinCairoHelix painter;
-    const QImage bar = Draw(painter, 100, 1.0);
-    for (int x = 0; x < 100; ++x)
-        for (int y = 0; y < CellHeight; ++y)
-            ASSERT_EQ(bar.pixel(x, y), skin.pixel(x % 32, y)) << x << "," << y;
-}
-
-// --- captions ------------------------------------------------------------------------------
-
-// The row through the middle of the caption's block glyphs.
-constexpr int CaptionRow = 8;
-
 // The columns of the caption: where the drawing with text differs from the one without.
 std::pair<int, int> CaptionSpan(const QImage& With, const QImage& Without) {
     int first = -1;
@@ -236,8 +116,9 @@ std::pair<int, int> CaptionSpan(const QImage& With, const QImage& Without) {
     return {first, last};
 }
 
-// The columns of [From, To) in which the caption of Painter covers CaptionRow fully: there
-// it is pure black on a white cell without a bar.
+// The columns of [From, To) in which the block caption of Painter covers CaptionRow fully
+// (block glyphs leave an anti-aliased seam where two meet): there it is pure black on a
+// white cell without a bar.
 std::vector<int> FullCaptionColumns(TQvBarChartPainter& Painter, int Width, int From, int To) {
     const QImage noBar = Draw(Painter, Width, 0.0, Blocks);
     std::vector<int> columns;
@@ -247,32 +128,149 @@ std::vector<int> FullCaptionColumns(TQvBarChartPainter& Painter, int Width, int 
     return columns;
 }
 
+// --- bars ----------------------------------------------------------------------------------
+
+TEST(PainterTest, EveryStyleDrawsTheLengthRoundedHalfToEven) {
+    const struct {
+        int Width;
+        double Percent;
+        int Expected;
+    } cases[] = {{5, 0.5, 2},     {7, 0.5, 4},      {9, 0.5, 4},     {11, 0.5, 6},
+                 {1, 0.5, 0},     {3, 0.5, 2},      {10, 0.25, 2},   {14, 0.25, 4},
+                 {6, 0.75, 4},    {10, 0.75, 8},    {20, 0.125, 2},  {28, 0.125, 4},
+                 {200, 1.0, 200}, {200, 0.0, 0},    {100, 0.01, 1},  {100, 0.015, 2},
+                 {100, 0.025, 2}, {100, 0.334, 33}, {100, 0.336, 34}};
+    for (const auto& c : cases)
+        EXPECT_EQ(BarWidth(c.Width, c.Percent), c.Expected) << c.Width << " " << c.Percent;
+    for (const TBarChartPainterClass* cls : RegisteredClasses()) {
+        auto painter = CreatePainter(cls);
+        for (const auto& c : cases)
+            EXPECT_EQ(PaintedWidth(Draw(*painter, c.Width, c.Percent)), c.Expected)
+                << cls->Name << " width " << c.Width << " percent " << c.Percent;
+    }
+}
+
+TEST(PainterTest, StretchCapsFrameTheStretchedMiddleOfBarsFromFourPixels) {
+    // Red caps, a green middle and blue caps on the right: 2 + 4 + 2 columns.
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255);
+    QImage skin(8, CellHeight, QImage::Format_RGB32);
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < CellHeight; ++y)
+            skin.setPixel(x, y, x < 2 ? red : x < 6 ? green : blue);
+    TTestStretchPainter painter(skin);
+    const QImage bar = Draw(painter, 10, 1.0);
+    for (int x = 0; x < 10; ++x)
+        for (int y = 0; y < CellHeight; ++y)
+            ASSERT_EQ(bar.pixel(x, y), x < 2 ? red : x < 8 ? green : blue) << x << "," << y;
+    // Four pixels are all caps; narrower bars have none.
+    const QImage four = Draw(painter, 4, 1.0);
+    EXPECT_EQ(four.pixel(1, 5), red);
+    EXPECT_EQ(four.pixel(2, 5), blue);
+    for (int width = 1; width <= 3; ++width) {
+        const QImage narrow = Draw(painter, 10, width / 10.0);
+        for (int x = 0; x < width; ++x)
+            EXPECT_EQ(narrow.pixel(x, 7), green) << width << " " << x;
+        EXPECT_EQ(narrow.pixel(width, 7), White);
+    }
+}
+
+TEST(PainterTest, SkinsLoadAtTheirSizesAndFullBarsShowThem) {
+    EXPECT_EQ(Skin("res_skin_crystal").size(), QSize(128, 16)); // without regard to case
+    EXPECT_TRUE(Skin("RES_SKIN_Nowhere").isNull());
+    const struct {
+        const TBarChartPainterClass* Class;
+        const char* Resource;
+        int Width;
+    } stretch[] = {{&TSkinCrystalClass, TSkinCrystal::ResourceName, 128},
+                   {&TSkinChromeRedClass, TSkinChromeRed::ResourceName, 32},
+                   {&TSkinBlackIceClass, TSkinBlackIce::ResourceName, 32},
+                   {&TSkinTrueBlueClass, TSkinTrueBlue::ResourceName, 32},
+                   {&TSkinBronceAgeClass, TSkinBronceAge::ResourceName, 32},
+                   {&TSkinCenterCourtClass, TSkinCenterCourt::ResourceName, 32}};
+    for (const auto& s : stretch) {
+        SCOPED_TRACE(s.Resource);
+        const QImage skin = Skin(s.Resource);
+        ASSERT_EQ(skin.size(), QSize(s.Width, CellHeight));
+        const int w = skin.width();
+        auto painter = CreatePainter(s.Class);
+        const QImage bar = Draw(*painter, 300, 1.0);
+        for (int y = 0; y < CellHeight; ++y) {
+            EXPECT_EQ(bar.pixel(0, y), skin.pixel(0, y)) << y;
+            EXPECT_EQ(bar.pixel(1, y), skin.pixel(1, y)) << y;
+            EXPECT_EQ(bar.pixel(150, y), skin.pixel(w / 2, y)) << y;
+            EXPECT_EQ(bar.pixel(298, y), skin.pixel(w - 2, y)) << y;
+            EXPECT_EQ(bar.pixel(299, y), skin.pixel(w - 1, y)) << y;
+        }
+        // The caps differ from the middle, else the checks above would prove nothing.
+        EXPECT_NE(skin.pixel(0, 8), skin.pixel(w / 2, 8));
+    }
+
+    // The repeat family tiles its skin.
+    const QImage helixSkin = Skin(TSkinCairoHelix::ResourceName);
+    ASSERT_EQ(helixSkin.size(), QSize(32, 16));
+    TSkinCairoHelix helix;
+    const QImage bar = Draw(helix, 100, 1.0);
+    for (int x = 0; x < 100; ++x)
+        for (int y = 0; y < CellHeight; ++y)
+            ASSERT_EQ(bar.pixel(x, y), helixSkin.pixel(x % 32, y)) << x << "," << y;
+}
+
+TEST(PainterTest, MissingOrEmptySkinDrawsAPlainBar) {
+    TTestStretchPainter missing{QImage()};
+    TTestRepeatPainter zeroWidth{QImage(0, 16, QImage::Format_RGB32)};
+    TTestStretchPainter tooNarrow{QImage(4, 16, QImage::Format_RGB32)};
+    for (TBasicBarChartBitmapPainter* painter :
+         std::initializer_list<TBasicBarChartBitmapPainter*>{&missing, &zeroWidth, &tooNarrow}) {
+        EXPECT_FALSE(painter->IsSkinLoaded());
+        const QImage bar = Draw(*painter, 50, 0.5, QStringLiteral("50 %"));
+        EXPECT_NE(bar.pixel(0, 0), White);
+        EXPECT_NE(bar.pixel(24, 0), White);
+        EXPECT_EQ(bar.pixel(25, 0), White);
+        const QImage selected = Draw(*painter, 50, 0.5, QStringLiteral("50 %"), true);
+        EXPECT_NE(selected.pixel(0, 0), Selection);
+    }
+}
+
+// --- captions ------------------------------------------------------------------------------
+
 TEST(PainterTest, TwoColourCaptionSwitchesExactlyAtTheBarEdge) {
     TSkinChromeRed painter;
     const int width = 200;
-    // Block glyphs leave an anti-aliased seam where two of them meet; the caption without a
-    // bar tells which columns the glyphs cover fully (pure window text).
-    const QImage noBar = Draw(painter, width, 0.0, Blocks);
+    const auto columns = FullCaptionColumns(painter, width, 0, width);
+    ASSERT_GT(columns.size(), 60u);
     std::vector<bool> full(width);
-    int fullColumns = 0;
-    for (int x = 0; x < width; ++x) {
-        full[x] = noBar.pixel(x, CaptionRow) == Black;
-        fullColumns += full[x] ? 1 : 0;
-    }
-    ASSERT_GT(fullColumns, 60);
+    for (const int x : columns)
+        full[x] = true;
     int edgesChecked = 0;
     for (int edge = 60; edge < 140; ++edge) {
         if (!full[edge - 1] || !full[edge])
             continue;
         ++edgesChecked;
         const QImage bar = Draw(painter, width, edge / double(width), Blocks);
-        for (int x = 0; x < width; ++x)
-            if (full[x]) {
-                ASSERT_EQ(bar.pixel(x, CaptionRow), x < edge ? White : Black)
-                    << "edge " << edge << " x " << x;
-            }
+        for (const int x : columns)
+            ASSERT_EQ(bar.pixel(x, CaptionRow), x < edge ? White : Black)
+                << "edge " << edge << " x " << x;
     }
     EXPECT_GT(edgesChecked, 40);
+
+    // Other styles' colours over the bar; beside it the caption is window text.
+    const struct {
+        const TBarChartPainterClass* Class;
+        QRgb OverBar;
+    } styles[] = {{&TSkinCenterCourtClass, qRgb(46, 92, 0)}, {&TSkinCrystalClass, Black}};
+    for (const auto& s : styles) {
+        SCOPED_TRACE(s.Class->Name);
+        auto style = CreatePainter(s.Class);
+        const QImage bar = Draw(*style, 200, 0.5, Blocks);
+        const auto over = FullCaptionColumns(*style, 200, 80, 100);
+        const auto beside = FullCaptionColumns(*style, 200, 100, 120);
+        ASSERT_GT(over.size(), 10u);
+        ASSERT_GT(beside.size(), 10u);
+        for (const int x : over)
+            EXPECT_EQ(bar.pixel(x, CaptionRow), s.OverBar) << x;
+        for (const int x : beside)
+            EXPECT_EQ(bar.pixel(x, CaptionRow), Black) << x;
+    }
 }
 
 TEST(PainterTest, CaptionLeavesTheBarBetweenItsLettersAlone) {
@@ -298,46 +296,25 @@ TEST(PainterTest, CaptionLeavesTheBarBetweenItsLettersAlone) {
     }
 }
 
-TEST(PainterTest, CenterCourtCaptionIsDarkGreenOverTheBar) {
-    TSkinCenterCourt painter;
-    const QImage bar = Draw(painter, 200, 0.5, Blocks);
-    const auto over = FullCaptionColumns(painter, 200, 80, 100);
-    const auto beside = FullCaptionColumns(painter, 200, 100, 120);
-    ASSERT_GT(over.size(), 10u);
-    ASSERT_GT(beside.size(), 10u);
-    for (const int x : over)
-        EXPECT_EQ(bar.pixel(x, CaptionRow), qRgb(46, 92, 0)) << x;
-    for (const int x : beside)
-        EXPECT_EQ(bar.pixel(x, CaptionRow), Black) << x;
+TEST(PainterTest, EmptyBarStillShowsTheCaptionInEveryStyle) {
+    for (const TBarChartPainterClass* cls : RegisteredClasses()) {
+        auto painter = CreatePainter(cls);
+        const QImage bar = Draw(*painter, 120, 0.0, QStringLiteral("12.5 %"));
+        int dark = 0;
+        for (int x = 0; x < bar.width(); ++x)
+            for (int y = 0; y < bar.height(); ++y)
+                dark += qGray(bar.pixel(x, y)) < 64 ? 1 : 0;
+        EXPECT_GT(dark, 10) << cls->Name;
+        // Nothing but the caption: the left quarter of the cell stays white.
+        for (int x = 0; x < 20; ++x)
+            EXPECT_TRUE(ColumnIsWhite(bar, x)) << cls->Name << " " << x;
+    }
 }
 
-TEST(PainterTest, CrystalCaptionIsWindowTextEverywhere) {
-    TSkinCrystal painter;
-    const QImage bar = Draw(painter, 200, 0.5, Blocks);
-    EXPECT_EQ(bar.pixel(95, CaptionRow), Black);
-    EXPECT_EQ(bar.pixel(105, CaptionRow), Black);
-}
+// --- Spectrum and the plain painter --------------------------------------------------------
 
-TEST(PainterTest, SpectrumCaptionInvertsOverTheBar) {
-    const QImage skin = TBasicBarChartBitmapPainter::LoadSkin(TSkinSpectrum::ResourceName);
-    TSkinSpectrum painter;
-    // 320 pixels at one half: the bar shows the skin's left half at its own scale.
-    const QImage bar = Draw(painter, 320, 0.5, Blocks);
-    const QImage plain = Draw(painter, 320, 0.5);
-    const auto [first, last] = CaptionSpan(bar, plain);
-    ASSERT_LT(first, 155);
-    ASSERT_GT(last, 165);
-    // Over the bar, the caption shows the skin XOR white; over the white cell, window text.
-    EXPECT_EQ(bar.pixel(157, CaptionRow), Inverted(skin.pixel(157, CaptionRow)));
-    EXPECT_EQ(bar.pixel(158, CaptionRow), Inverted(skin.pixel(158, CaptionRow)));
-    EXPECT_EQ(bar.pixel(160, CaptionRow), Black);
-    EXPECT_EQ(bar.pixel(162, CaptionRow), Black);
-}
-
-// --- Spectrum ------------------------------------------------------------------------------
-
-TEST(PainterTest, SpectrumShowsTheClippedSkinInABlackFrame) {
-    const QImage skin = TBasicBarChartBitmapPainter::LoadSkin(TSkinSpectrum::ResourceName);
+TEST(PainterTest, SpectrumClipsItsSkinInABlackFrameAndInvertsTheCaptionOverIt) {
+    const QImage skin = Skin(TSkinSpectrum::ResourceName);
     ASSERT_EQ(skin.size(), QSize(320, 16));
     TSkinSpectrum painter;
     for (const double percent : {0.25, 0.5, 1.0}) {
@@ -354,15 +331,30 @@ TEST(PainterTest, SpectrumShowsTheClippedSkinInABlackFrame) {
             }
     }
     // A short bar is red: the skin is cut, not squeezed.
-    const QImage shortBar = Draw(painter, 320, 0.1);
-    const QRgb inside = shortBar.pixel(16, 8);
+    const QRgb inside = Draw(painter, 320, 0.1).pixel(16, 8);
     EXPECT_GT(qRed(inside), 150);
     EXPECT_LT(qBlue(inside), 150);
+
+    // Over the bar the caption shows the skin XOR white; over the white cell, window text.
+    const QImage bar = Draw(painter, 320, 0.5, Blocks);
+    const auto [first, last] = CaptionSpan(bar, Draw(painter, 320, 0.5));
+    ASSERT_LT(first, 155);
+    ASSERT_GT(last, 165);
+    EXPECT_EQ(bar.pixel(157, CaptionRow), Inverted(skin.pixel(157, CaptionRow)));
+    EXPECT_EQ(bar.pixel(158, CaptionRow), Inverted(skin.pixel(158, CaptionRow)));
+    EXPECT_EQ(bar.pixel(160, CaptionRow), Black);
+    EXPECT_EQ(bar.pixel(162, CaptionRow), Black);
+
+    // Selected: the skin inverted, its black frame kept.
+    const QImage selected = Draw(painter, 320, 0.5, {}, true);
+    EXPECT_EQ(selected.pixel(0, 8), Black);
+    EXPECT_EQ(selected.pixel(159, 8), Black);
+    EXPECT_EQ(selected.pixel(80, 0), Black);
+    EXPECT_EQ(selected.pixel(80, 8), Inverted(skin.pixel(80, 8)));
+    EXPECT_EQ(selected.pixel(160, 8), Selection);
 }
 
-// --- the plain painter ---------------------------------------------------------------------
-
-TEST(PainterTest, PlainPainterFramesTheBarWithAWhiteInnerFrame) {
+TEST(PainterTest, PlainPainterFramesTheBarAndCentresABlackCaption) {
     TQuorvelOneBarChartPainter painter;
     const QRgb frame = qRgb(226, 194, 95);
     const QRgb fill = qRgb(246, 224, 123);
@@ -375,63 +367,49 @@ TEST(PainterTest, PlainPainterFramesTheBarWithAWhiteInnerFrame) {
             else if (x == 0 || x == 19 || y == 0 || y == CellHeight - 1)
                 expected = frame;
             else if (x == 1 || x == 18 || y == 1 || y == CellHeight - 2)
-                expected = White;
+                expected = White; // the inner frame
             ASSERT_EQ(bar.pixel(x, y), expected) << x << "," << y;
         }
-}
 
-TEST(PainterTest, PlainPainterDrawsAOnePixelBarAsALine) {
-    TQuorvelOneBarChartPainter painter(QColor(215, 215, 215), QColor(247, 247, 247));
-    const QImage bar = Draw(painter, 100, 0.01);
+    // Selected, the frame is outlined in the highlight text and filled with the brush.
+    const QRgb highlightText = QGuiApplication::palette().color(QPalette::HighlightedText).rgb();
+    const QImage selected = Draw(painter, 40, 0.5, {}, true);
+    EXPECT_EQ(selected.pixel(0, 5), highlightText);
+    EXPECT_EQ(selected.pixel(19, 5), highlightText);
+    EXPECT_EQ(selected.pixel(10, 0), highlightText);
+    EXPECT_EQ(selected.pixel(10, 5), Selection);
+    EXPECT_EQ(selected.pixel(20, 5), Selection);
+
+    // A one-pixel bar is a line of the frame colour.
+    TQuorvelOneBarChartPainter grey(QColor(215, 215, 215), QColor(247, 247, 247));
+    const QImage line = Draw(grey, 100, 0.01);
     for (int y = 0; y < CellHeight; ++y) {
-        EXPECT_EQ(bar.pixel(0, y), qRgb(215, 215, 215)) << y;
-        EXPECT_EQ(bar.pixel(1, y), White) << y;
+        EXPECT_EQ(line.pixel(0, y), qRgb(215, 215, 215)) << y;
+        EXPECT_EQ(line.pixel(1, y), White) << y;
     }
-}
 
-TEST(PainterTest, PlainCaptionIsBlackAndCentredInTheCell) {
-    TQuorvelOneBarChartPainter painter;
-    const QString text = QStringLiteral("\u2588\u2588\u2588\u2588");
+    // Percent 0: no bar, and still the caption, centred in the cell.
+    const QString text = QString(4, QChar(0x2588));
     const int textWidth = QFontMetrics(TestFont()).horizontalAdvance(text);
-    // Percent 0: no bar, and still the caption.
-    const QImage bar = Draw(painter, 100, 0.0, text);
-    const QImage plain = Draw(painter, 100, 0.0);
-    EXPECT_EQ(PaintedWidth(plain), 0);
-    const auto [first, last] = CaptionSpan(bar, plain);
+    const QImage captioned = Draw(painter, 100, 0.0, text);
+    const QImage empty = Draw(painter, 100, 0.0);
+    EXPECT_EQ(PaintedWidth(empty), 0);
+    const auto [first, last] = CaptionSpan(captioned, empty);
     ASSERT_GE(first, 0);
     EXPECT_NEAR(first, 50 - textWidth / 2, 1);
     EXPECT_NEAR(last + 1, 50 - textWidth / 2 + textWidth, 1);
-    EXPECT_EQ(bar.pixel((first + last) / 2, CaptionRow), Black);
+    EXPECT_EQ(captioned.pixel((first + last) / 2, CaptionRow), Black);
 }
 
-TEST(PainterTest, EmptyBarStillShowsTheCaptionInEveryStyle) {
-    for (const TBarChartPainterClass* cls : RegisteredClasses()) {
-        auto painter = CreatePainter(cls);
-        const QImage bar = Draw(*painter, 120, 0.0, QStringLiteral("12.5 %"));
-        int dark = 0;
-        for (int x = 0; x < bar.width(); ++x)
-            for (int y = 0; y < bar.height(); ++y)
-                dark += qGray(bar.pixel(x, y)) < 64 ? 1 : 0;
-        EXPECT_GT(dark, 10) << cls->Name;
-        // Nothing but the caption: the left quarter of the cell stays white.
-        for (int x = 0; x < 20; ++x)
-            EXPECT_TRUE(ColumnIsWhite(bar, x)) << cls->Name << " " << x;
-    }
-}
-
-// --- selected variants ---------------------------------------------------------------------
-
-TEST(PainterTest, SelectedSkinsAreInverted) {
-    const QImage red = TBasicBarChartBitmapPainter::LoadSkin(TSkinChromeRed::ResourceName);
+TEST(PainterTest, SelectedSkinsAreInvertedWithCaptionsInTheHighlightText) {
+    const QImage red = Skin(TSkinChromeRed::ResourceName);
     TSkinChromeRed chrome;
     const QImage normal = Draw(chrome, 64, 0.5);
     const QImage selected = Draw(chrome, 64, 0.5, {}, true);
     for (int x = 0; x < 64; ++x)
-        for (int y = 0; y < CellHeight; ++y) {
-            const QRgb expected =
-                x < 32 ? Inverted(normal.pixel(x, y)) : QColor(Qt::darkBlue).rgb();
-            ASSERT_EQ(selected.pixel(x, y), expected) << x << "," << y;
-        }
+        for (int y = 0; y < CellHeight; ++y)
+            ASSERT_EQ(selected.pixel(x, y), x < 32 ? Inverted(normal.pixel(x, y)) : Selection)
+                << x << "," << y;
     EXPECT_EQ(selected.pixel(0, 8), Inverted(red.pixel(0, 8)));
 
     TSkinCairoHelix helix;
@@ -439,20 +417,7 @@ TEST(PainterTest, SelectedSkinsAreInverted) {
     const QImage helixSelected = Draw(helix, 40, 1.0, {}, true);
     for (int x = 0; x < 40; ++x)
         ASSERT_EQ(helixSelected.pixel(x, 5), Inverted(helixNormal.pixel(x, 5))) << x;
-}
 
-TEST(PainterTest, SelectedSpectrumInvertsTheSkinButKeepsItsBlackFrame) {
-    const QImage skin = TBasicBarChartBitmapPainter::LoadSkin(TSkinSpectrum::ResourceName);
-    TSkinSpectrum painter;
-    const QImage selected = Draw(painter, 320, 0.5, {}, true);
-    EXPECT_EQ(selected.pixel(0, 8), Black);
-    EXPECT_EQ(selected.pixel(159, 8), Black);
-    EXPECT_EQ(selected.pixel(80, 0), Black);
-    EXPECT_EQ(selected.pixel(80, 8), Inverted(skin.pixel(80, 8)));
-    EXPECT_EQ(selected.pixel(160, 8), QColor(Qt::darkBlue).rgb());
-}
-
-TEST(PainterTest, SelectedCaptionsUseTheHighlightText) {
     const QRgb highlightText = QGuiApplication::palette().color(QPalette::HighlightedText).rgb();
     ASSERT_NE(highlightText, Black);
     TQuorvelOneBarChartPainter plain;
@@ -468,62 +433,20 @@ TEST(PainterTest, SelectedCaptionsUseTheHighlightText) {
     }
 }
 
-TEST(PainterTest, SelectedPlainBarIsOutlinedInHighlightText) {
-    const QRgb highlightText = QGuiApplication::palette().color(QPalette::HighlightedText).rgb();
-    TQuorvelOneBarChartPainter painter;
-    const QImage bar = Draw(painter, 40, 0.5, {}, true);
-    EXPECT_EQ(bar.pixel(0, 5), highlightText);
-    EXPECT_EQ(bar.pixel(19, 5), highlightText);
-    EXPECT_EQ(bar.pixel(10, 0), highlightText);
-    EXPECT_EQ(bar.pixel(10, 5), QColor(Qt::darkBlue).rgb()); // the canvas's brush
-    EXPECT_EQ(bar.pixel(20, 5), QColor(Qt::darkBlue).rgb());
-}
-
-// --- missing skins -------------------------------------------------------------------------
-
-TEST(PainterTest, SkinsLoadWithTheirSizesAndWithoutRegardToCase) {
-    EXPECT_EQ(TBasicBarChartBitmapPainter::LoadSkin("res_skin_crystal").size(), QSize(128, 16));
-    EXPECT_EQ(TBasicBarChartBitmapPainter::LoadSkin("RES_SKIN_Spectrum").size(), QSize(320, 16));
-    for (const char* name : {"RES_CHARTBAR_SKIN_CAIRO", "RES_SKIN_RedGlass", "RES_SKIN_BlackIce",
-                             "RES_SKIN_BlueChip", "RES_SKIN_BrownBrick", "RES_SKIN_CenterCourt"})
-        EXPECT_EQ(TBasicBarChartBitmapPainter::LoadSkin(name).size(), QSize(32, 16)) << name;
-    EXPECT_TRUE(TBasicBarChartBitmapPainter::LoadSkin("RES_SKIN_Nowhere").isNull());
-    for (const TBarChartPainterClass* cls : RegisteredClasses()) {
-        auto painter = CreatePainter(cls);
-        if (auto* skin = dynamic_cast<TBasicBarChartBitmapPainter*>(painter.get())) {
-            EXPECT_TRUE(skin->IsSkinLoaded()) << cls->Name;
-        }
-    }
-}
-
-TEST(PainterTest, MissingOrEmptySkinDrawsAPlainBar) {
-    TTestStretchPainter missing{QImage()};
-    TTestRepeatPainter zeroWidth{QImage(0, 16, QImage::Format_RGB32)};
-    TTestStretchPainter tooNarrow{QImage(4, 16, QImage::Format_RGB32)};
-    for (TBasicBarChartBitmapPainter* painter :
-         std::initializer_list<TBasicBarChartBitmapPainter*>{&missing, &zeroWidth, &tooNarrow}) {
-        EXPECT_FALSE(painter->IsSkinLoaded());
-        const QImage bar = Draw(*painter, 50, 0.5, QStringLiteral("50 %"));
-        EXPECT_NE(bar.pixel(0, 0), White);
-        EXPECT_NE(bar.pixel(24, 0), White);
-        EXPECT_EQ(bar.pixel(25, 0), White);
-        const QImage selected = Draw(*painter, 50, 0.5, QStringLiteral("50 %"), true);
-        EXPECT_NE(selected.pixel(0, 0), QColor(Qt::darkBlue).rgb());
-    }
-}
-
 // --- the factory and the registry ----------------------------------------------------------
 
-TEST(PainterTest, FactoryMakesThePainterOfEveryRegisteredClass) {
+TEST(PainterTest, FactoryMakesEveryRegisteredStyleAndTheDefaultForTheRest) {
     for (const TBarChartPainterClass* cls : RegisteredClasses()) {
         auto painter = CreatePainter(cls);
         ASSERT_NE(painter, nullptr);
         EXPECT_EQ(&painter->GetClass(), cls);
         EXPECT_EQ(painter->GetName(), cls->Name);
+        if (auto* skin = dynamic_cast<TBasicBarChartBitmapPainter*>(painter.get())) {
+            EXPECT_TRUE(skin->IsSkinLoaded()) << cls->Name;
+        }
     }
-}
 
-TEST(PainterTest, UnregisteredDefaultClassLooksLikeCairoHelix) {
+    // The unregistered default looks like Cairo Helix.
     const TBarChartPainterClass unknown{"TSkinNowhere", "Nowhere"};
     TSkinCairoHelix helix;
     const QImage expected = Draw(helix, 120, 0.66, QStringLiteral("66 %"));
@@ -534,64 +457,49 @@ TEST(PainterTest, UnregisteredDefaultClassLooksLikeCairoHelix) {
         EXPECT_EQ(painter->GetName(), "Cairo Helix");
         EXPECT_EQ(Draw(*painter, 120, 0.66, QStringLiteral("66 %")), expected);
     }
-    EXPECT_EQ(BarChartPainterRegistry().FindByClassName("TDefaultBarChartPainter"), nullptr);
-    EXPECT_EQ(BarChartPainterRegistry().FindByClassName("tskincrystal"), &TSkinCrystalClass);
-    auto crystal = CreatePainter(BarChartPainterRegistry().FindByClassName("tskincrystal"));
-    EXPECT_NE(dynamic_cast<TSkinCrystal*>(crystal.get()), nullptr);
-}
-
-TEST(PainterTest, SortedStyleNames) {
-    const std::vector<std::string> expected{"Black Ice",       "Bronze Age", "Cairo Helix",
-                                            "Center Court",    "Chrome Red", "Crystal",
-                                            "Quorvel Classic", "Spectrum",   "True Blue"};
-    EXPECT_EQ(BarChartPainterRegistry().GetNames(true), expected);
 }
 
 // --- the gallery ---------------------------------------------------------------------------
 
 TEST(PainterTest, Gallery) {
     const double percents[] = {0.0, 0.01, 0.33, 0.5, 0.99, 1.0};
-    const int cellWidth = 120;
-    const int nameWidth = 110;
-    const int rowHeight = CellHeight + 4;
+    const int cellWidth = 120, nameWidth = 110, rowHeight = CellHeight + 4;
     const auto classes = RegisteredClasses();
-    const int width = nameWidth + 2 * 6 * (cellWidth + 4) + 10;
-    const int height = 24 + int(classes.size()) * rowHeight + 6;
-    QImage gallery(width, height, QImage::Format_RGB32);
+    // The cell of a style's row, the selected ones right of the normal ones.
+    const auto cell = [&](std::size_t Row, int Selected, int I) {
+        return QRect(nameWidth + (Selected * 6 + I) * (cellWidth + 4), 24 + int(Row) * rowHeight,
+                     cellWidth, CellHeight);
+    };
+    QImage gallery(nameWidth + 12 * (cellWidth + 4) + 10, 30 + int(classes.size()) * rowHeight,
+                   QImage::Format_RGB32);
     gallery.fill(Qt::white);
     QPainter canvas(&gallery);
     canvas.setFont(TestFont());
     const QColor highlight = QGuiApplication::palette().color(QPalette::Highlight);
     canvas.setPen(Qt::black);
     canvas.drawText(QPoint(nameWidth, 14), QStringLiteral("normal"));
-    canvas.drawText(QPoint(nameWidth + 6 * (cellWidth + 4), 14), QStringLiteral("selected"));
+    canvas.drawText(QPoint(cell(0, 1, 0).left(), 14), QStringLiteral("selected"));
     for (std::size_t row = 0; row < classes.size(); ++row) {
         auto painter = CreatePainter(classes[row]);
-        const int top = 24 + int(row) * rowHeight;
         canvas.setPen(Qt::black);
-        canvas.drawText(QPoint(4, top + 12), QString::fromUtf8(classes[row]->Name));
-        for (int selected = 0; selected < 2; ++selected)
-            for (int i = 0; i < 6; ++i) {
-                const QRect cell(nameWidth + (selected * 6 + i) * (cellWidth + 4), top, cellWidth,
-                                 CellHeight);
-                const QString text = QString::number(percents[i] * 100, 'f', 0) + " %";
-                if (selected != 0) {
-                    canvas.fillRect(cell, highlight);
-                    canvas.setBrush(highlight);
-                    painter->PaintSelected(canvas, cell, percents[i], text);
-                } else {
-                    canvas.setBrush(Qt::white);
-                    painter->Paint(canvas, cell, percents[i], text);
-                }
-            }
+        canvas.drawText(QPoint(4, cell(row, 0, 0).top() + 12),
+                        QString::fromUtf8(classes[row]->Name));
+        for (int i = 0; i < 6; ++i) {
+            const QString text = QString::number(percents[i] * 100, 'f', 0) + " %";
+            canvas.setBrush(Qt::white);
+            painter->Paint(canvas, cell(row, 0, i), percents[i], text);
+            canvas.fillRect(cell(row, 1, i), highlight);
+            canvas.setBrush(highlight);
+            painter->PaintSelected(canvas, cell(row, 1, i), percents[i], text);
+        }
     }
     canvas.end();
     // Every style's full bar reaches the end of its cell, normal and selected.
     for (std::size_t row = 0; row < classes.size(); ++row)
         for (int selected = 0; selected < 2; ++selected) {
-            const int lastColumn = nameWidth + (selected * 6 + 5) * (cellWidth + 4) + cellWidth - 1;
-            const QRgb background = selected != 0 ? highlight.rgb() : White;
-            EXPECT_NE(gallery.pixel(lastColumn, 24 + int(row) * rowHeight + 2), background)
+            const QRect full = cell(row, selected, 5);
+            EXPECT_NE(gallery.pixel(full.right(), full.top() + 2),
+                      selected != 0 ? highlight.rgb() : White)
                 << classes[row]->Name << " selected " << selected;
         }
     EXPECT_TRUE(gallery.save(QStringLiteral(QV_GALLERY_PATH), "PNG")) << QV_GALLERY_PATH;

@@ -15,37 +15,35 @@ namespace qv {
 namespace {
 
 using test::TTempDir;
+using TList = std::vector<std::string>;
 
-TEST(UtilsTest, RemoveNestedPathsKeepsOnlyOutermostEntries) {
-    std::vector<std::string> list{"/a", "/a/b", "/ab"};
-    EXPECT_EQ(RemoveNestedPaths(list), 1);
-    EXPECT_EQ(list, (std::vector<std::string>{"/a", "/ab"}));
+TEST(UtilsTest, PathsOnHostileInput) {
+    // "/a" is a character prefix of "/ab", not a component prefix; of duplicates the later
+    // one goes; trailing slashes, case, empties and the root.
+    const std::pair<TList, TList> nested[] = {
+        {{"/a", "/a/b", "/ab"}, {"/a", "/ab"}},
+        {{"/x/", "", "/X", "/x", "/x/y/z", "/xy", "/x/../q"}, {"/x/", "/X", "/xy"}},
+        {{"/home/u", "/", "/etc"}, {"/"}},
+        {{"", ""}, {}}};
+    for (const auto& [in, out] : nested) {
+        TList list = in;
+        EXPECT_EQ(RemoveNestedPaths(list), int(in.size() - out.size()));
+        EXPECT_EQ(list, out);
+    }
 
-    // Duplicates (the later one goes), trailing slashes, case, empties, the root.
-    list = {"/x/", "", "/X", "/x", "/x/y/z", "/xy", "/x/../q"};
-    EXPECT_EQ(RemoveNestedPaths(list), 4);
-    EXPECT_EQ(list, (std::vector<std::string>{"/x/", "/X", "/xy"}));
-
-    list = {"/home/u", "/", "/etc"};
-    EXPECT_EQ(RemoveNestedPaths(list), 2);
-    EXPECT_EQ(list, (std::vector<std::string>{"/"}));
-
-    list = {"", ""};
-    EXPECT_EQ(RemoveNestedPaths(list), 2);
-    EXPECT_TRUE(list.empty());
-}
-
-TEST(UtilsTest, SanitizeFileNameOnHostileInput) {
-    EXPECT_EQ(SanitizeFileName("a:b??c.", '_'), "a_b_c");
-    EXPECT_EQ(SanitizeFileName("  /home/user/My Files  ", '_'), "_home_user_My Files");
-    EXPECT_EQ(SanitizeFileName("a\nb\tc\x7f", '_'), "a_b_c\x7f");
+    const std::pair<const char*, const char*> names[] = {
+        {"a:b??c.", "a_b_c"},
+        {"  /home/user/My Files  ", "_home_user_My Files"},
+        {"a\nb\tc\x7f", "a_b_c\x7f"},
+        {"..", ""},
+        {"...", ""},
+        {"", ""},
+        {"\\\\server\\share", "_server_share"}};
+    for (const auto& [in, out] : names)
+        EXPECT_EQ(SanitizeFileName(in, '_'), out) << in;
+    EXPECT_EQ(SanitizeFileName("日本語:テスト", '_'), "日本語_テスト"); // UTF-8 bytes stay
     EXPECT_EQ(SanitizeFileName("a<>|b", '\0'), "ab");
     EXPECT_EQ(SanitizeFileName("x.y.", '_', "."), "x_y");
-    EXPECT_EQ(SanitizeFileName("日本語:テスト", '_'), "日本語_テスト"); // UTF-8 bytes stay
-    EXPECT_EQ(SanitizeFileName("..", '_'), "");
-    EXPECT_EQ(SanitizeFileName("...", '_'), "");
-    EXPECT_EQ(SanitizeFileName("", '_'), "");
-    EXPECT_EQ(SanitizeFileName("\\\\server\\share", '_'), "_server_share");
 
     std::string s = "a-b-c";
     RemoveChars(s, "-c");
@@ -53,9 +51,7 @@ TEST(UtilsTest, SanitizeFileNameOnHostileInput) {
     EXPECT_EQ(AddPathDelimiter(""), "");
     EXPECT_EQ(AddPathDelimiter("/"), "/");
     EXPECT_EQ(AddPathDelimiter("/a"), "/a/");
-}
 
-TEST(UtilsTest, DriveRootsAreMountPoints) {
     TTempDir t;
     EXPECT_FALSE(IsDriveRoot(t.Path()));
     EXPECT_FALSE(IsDriveRoot(""));
@@ -65,9 +61,8 @@ TEST(UtilsTest, DriveRootsAreMountPoints) {
 
 TEST(UtilsTest, FoldersFollowTheXdgVariables) {
     TTempDir t;
-    const char* oldHome = std::getenv("HOME");
     const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     const std::string savedConfig = oldConfig ? oldConfig : "";
 
     ::setenv("HOME", t.Path().c_str(), 1);
@@ -101,23 +96,20 @@ TEST(UtilsTest, VersionIsReadFromTheExecutable) {
     const std::string self = ExecutableFileName();
     const std::string version = GetFileVersion(self);
     ASSERT_EQ(SplitString(version, ".").size(), 4u) << version;
-    const std::string text = VersionText(self);
-    EXPECT_TRUE(text.starts_with("Version ")) << text;
+    EXPECT_TRUE(VersionText(self).starts_with("Version ")) << VersionText(self);
 
     TTempDir t;
     // A stripped copy keeps the note: it is found through the program headers.
-    const std::string stripped = t / "stripped";
-    ASSERT_EQ(std::system(("strip -o '" + stripped + "' '" + self + "'").c_str()), 0);
-    EXPECT_EQ(GetFileVersion(stripped), version);
+    ASSERT_EQ(std::system(("strip -o '" + t / "stripped" + "' '" + self + "'").c_str()), 0);
+    EXPECT_EQ(GetFileVersion(t / "stripped"), version);
 
     // Truncated copies never read past their end: a cut before the note's end finds
     // nothing, a cut after it still finds the note.
     std::ifstream in(self, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
     int found = 0;
     for (std::size_t length = 0; length < 4096 && length < bytes.size(); length += 37) {
-        std::ofstream(t / "cut", std::ios::binary | std::ios::trunc)
-            .write(bytes.data(), std::streamsize(length));
+        std::ofstream(t / "cut", std::ios::binary).write(bytes.data(), std::streamsize(length));
         const std::string cut = GetFileVersion(t / "cut");
         EXPECT_TRUE(cut.empty() || cut == version) << length;
         EXPECT_TRUE(length >= 64 || cut.empty()) << length;
@@ -125,10 +117,8 @@ TEST(UtilsTest, VersionIsReadFromTheExecutable) {
     }
     EXPECT_GT(found, 0);
     // Program headers that point outside the file.
-    std::string broken = bytes.substr(0, 4096);
-    std::memset(broken.data() + 32, 0x7f, 8); // e_phoff far beyond the end
-    std::ofstream(t / "broken", std::ios::binary)
-        .write(broken.data(), std::streamsize(broken.size()));
+    std::memset(bytes.data() + 32, 0x7f, 8); // e_phoff far beyond the end
+    std::ofstream(t / "broken", std::ios::binary).write(bytes.data(), 4096);
     EXPECT_EQ(GetFileVersion(t / "broken"), "");
     std::ofstream(t / "text") << "#!/bin/sh\necho not elf\n";
     EXPECT_EQ(GetFileVersion(t / "text"), "");
@@ -139,23 +129,20 @@ TEST(UtilsTest, VersionIsReadFromTheExecutable) {
 }
 
 TEST(UtilsTest, StringsAndRectangles) {
-    EXPECT_EQ(SplitString(",a,,b c,", ", "), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(SplitString(",a,,b c,", ", "), (TList{"a", "b", "c"}));
     EXPECT_TRUE(SplitString("", ",").empty());
 
     std::string rest = "12,34,end";
     std::string token;
     NextToken(rest, ",", token);
-    EXPECT_EQ(token, "12");
-    EXPECT_EQ(rest, "34,end");
+    EXPECT_EQ(token + "|" + rest, "12|34,end");
     rest = "last";
     NextToken(rest, ",", token);
-    EXPECT_EQ(token, "last");
-    EXPECT_EQ(rest, "");
+    EXPECT_EQ(token + "|" + rest, "last|");
 
     EXPECT_EQ(ExtractBetween("German [de]", "[", "]"), "de");
-    EXPECT_EQ(ExtractBetween("[]", "[", "]"), "");
-    EXPECT_EQ(ExtractBetween("no marks", "[", "]"), "");
-    EXPECT_EQ(ExtractBetween("[open", "[", "]"), "");
+    for (const char* none : {"[]", "no marks", "[open"})
+        EXPECT_EQ(ExtractBetween(none, "[", "]"), "") << none;
 
     const std::string random = RandomString(4000);
     ASSERT_EQ(random.size(), 4000u);
@@ -170,7 +157,7 @@ TEST(UtilsTest, StringsAndRectangles) {
     const TRect fallback{1, 2, 3, 4};
     for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "1,2,x,4", "1,,3,4", "99999999999,1,2,3"})
         EXPECT_EQ(StrToRect(bad, fallback), fallback) << bad;
-    EXPECT_EQ(StrToRect(" 1, 2 ,3,4 ", fallback), (TRect{1, 2, 3, 4}));
+    EXPECT_EQ(StrToRect(" 1, 2 ,3,4 ", {}), (TRect{1, 2, 3, 4}));
     EXPECT_EQ(CenteredRect(101, 51, 1920, 1080), (TRect{909, 514, 1010, 565}));
     EXPECT_EQ(CenteredRect(801, 600, 640, 480), (TRect{-80, -60, 721, 540}));
 }
@@ -185,17 +172,17 @@ TEST(UtilsTest, SetsAndBooleanWordsAsTheSettingsWriteThem) {
 
     EXPECT_EQ(StringToSet(type, "[poOne,poThree]"), 0b101u);
     EXPECT_EQ(StringToSet(type, "  [ potwo ,  POONE ]"), 0b011u);
-    EXPECT_EQ(StringToSet(type, "[poOne, bogus]"), 0u);
-    EXPECT_EQ(StringToSet(type, ""), 0u);
-    EXPECT_EQ(StringToSet(type, "[]"), 0u);
-    EXPECT_EQ(StringToSet(type, StringToSet(type, "x") == 0 ? "poTwo" : ""), 0b010u);
+    EXPECT_EQ(StringToSet(type, "poTwo"), 0b010u);
+    for (const char* none : {"[poOne, bogus]", "x", "", "[]"})
+        EXPECT_EQ(StringToSet(type, none), 0u) << none;
 
+    const std::pair<const char*, bool> words[] = {
+        {"wahr", true}, {"FALSCH", false}, {" True ", true}, {"0", false}, {"-1", true}};
+    for (const auto& [word, expected] : words) {
+        bool value = !expected;
+        EXPECT_TRUE(TryStrToBool(word, value) && value == expected) << word;
+    }
     bool value = false;
-    EXPECT_TRUE(TryStrToBool("wahr", value) && value);
-    EXPECT_TRUE(TryStrToBool("FALSCH", value) && !value);
-    EXPECT_TRUE(TryStrToBool(" True ", value) && value);
-    EXPECT_TRUE(TryStrToBool("-1", value) && value);
-    EXPECT_TRUE(TryStrToBool("0", value) && !value);
     EXPECT_FALSE(TryStrToBool("yes", value));
     EXPECT_FALSE(TryStrToBool("", value));
     EXPECT_STREQ(BoolToStr(true), "True");
