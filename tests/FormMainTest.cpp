@@ -493,6 +493,10 @@ TEST_F(FormMainTest, SavesEveryFormatThroughTheDialog) {
     std::replace(expectedName.begin(), expectedName.end(), '/', '_');
     EXPECT_EQ(proposed, expectedName);
     EXPECT_NE(Ini().find("LastFilterIndex=5"), std::string::npos);
+    // A hand-edited index outside the list offers the nearest format.
+    AppSettings().WriteSettingInteger("LastFilterIndex", 99);
+    window.ActSaveScanResult->trigger();
+    EXPECT_EQ(offeredIndex, 5);
 
     // A folder that cannot be written: the user is told why nothing was saved.
     window.SaveDialog = [&](auto&&...) {
