@@ -35,20 +35,8 @@ namespace {
 using test::TModelChecker;
 using test::TTempDir;
 
-// The scan threads read the settings: a private folder keeps the user's out of the test.
-class TSettingsEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        Folder = std::make_unique<TTempDir>();
-        ::setenv("XDG_CONFIG_HOME", Folder->Path().c_str(), 1);
-    }
-    void TearDown() override { Folder.reset(); }
-
-private:
-    std::unique_ptr<TTempDir> Folder;
-};
-[[maybe_unused]] const auto* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TSettingsEnvironment);
+// The settings the scan threads read live in a private folder.
+[[maybe_unused]] const bool PrivateConfig = test::UsePrivateConfigHome();
 
 const QRgb Fill = qRgb(0, 200, 0);
 const QRgb ChildFill = qRgb(200, 0, 0);

@@ -20,20 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::TTempDir;
 
-// The settings the workers read live in a private folder, with grouping as by default.
-class TSettingsEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        Folder = std::make_unique<TTempDir>();
-        ::setenv("XDG_CONFIG_HOME", Folder->Path().c_str(), 1);
-    }
-    void TearDown() override { Folder.reset(); }
-
-private:
-    std::unique_ptr<TTempDir> Folder;
-};
-[[maybe_unused]] const auto* const Environment =
-    ::testing::AddGlobalTestEnvironment(new TSettingsEnvironment);
+// The settings the scan threads read live in a private folder.
+[[maybe_unused]] const bool PrivateConfig = test::UsePrivateConfigHome();
 
 // Pumps the dispatcher until List is idle and the events of its last threads, which
 // unregister just before they deliver, have come in.

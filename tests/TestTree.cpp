@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
+#include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -172,6 +174,27 @@ int RunUnprivileged(const std::function<int()>& Body) {
         if (errno != EINTR)
             return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+namespace {
+
+class TPrivateConfigHome : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Folder = std::make_unique<TTempDir>();
+        ::setenv("XDG_CONFIG_HOME", Folder->Path().c_str(), 1);
+    }
+    void TearDown() override { Folder.reset(); }
+
+private:
+    std::unique_ptr<TTempDir> Folder;
+};
+
+} // namespace
+
+bool UsePrivateConfigHome() {
+    ::testing::AddGlobalTestEnvironment(new TPrivateConfigHome);
+    return true;
 }
 
 } // namespace qv::test

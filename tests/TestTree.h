@@ -41,4 +41,9 @@ void RemoveTree(const std::string& Path);
 // exit status (0..255), or -1 when the child died otherwise.
 int RunUnprivileged(const std::function<int()>& Body);
 
+// Points XDG_CONFIG_HOME at a fresh temporary folder for the whole test program (a gtest
+// environment), so that the settings the scan threads read are never the user's. Returns
+// true, for use in a namespace-scope initialiser.
+bool UsePrivateConfigHome();
+
 } // namespace qv::test

@@ -49,14 +49,14 @@ QString TrQ(const char* MsgId) {
     return QString::fromStdString(Tr(MsgId));
 }
 
-// A path as a file URL, byte for byte (names need not be valid UTF-8).
-QUrl FileUrl(const std::string& Path) {
-    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(Path)));
+// A path or name as the user reads it, decoded as the file system's names are.
+QString PathText(const std::string& Path) {
+    return QFile::decodeName(QByteArray::fromStdString(Path));
 }
 
-bool IsExistingDirectory(const std::string& Path) {
-    struct stat st {};
-    return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// A path as a file URL.
+QUrl FileUrl(const std::string& Path) {
+    return QUrl::fromLocalFile(PathText(Path));
 }
 
 std::string DirectoryPart(const std::string& Path) {
@@ -412,7 +412,7 @@ void TFormMain::ProcessCommandLine(const std::vector<std::string>& Args) {
         Line += Arg;
     }
     LogInfo(Line);
-    if (!Args.empty() && IsExistingDirectory(Args.front())) {
+    if (!Args.empty() && DirectoryExists(Args.front())) {
         // A relative path would name the root after the shell's working directory of the
         // moment, and the tree's paths would follow the program's.
         std::error_code Error;
@@ -516,7 +516,7 @@ void TFormMain::RebuildFavouritesMenus() {
     for (QMenu* Menu : {MenuItemMRUDirList, PopupMRUDirList}) {
         Menu->clear();
         for (const std::string& Dir : FavouriteDirs.Entries()) {
-            QAction* Item = Menu->addAction(QFile::decodeName(QByteArray::fromStdString(Dir)));
+            QAction* Item = Menu->addAction(PathText(Dir));
             connect(Item, &QAction::triggered, this, [this, Dir] { ScanPath(Dir); });
         }
         if (!FavouriteDirs.Entries().empty()) {
@@ -559,7 +559,7 @@ void TFormMain::ScanPath(const std::string& Path) {
     }
     LastPath = Dir;
     PendingPath.clear();
-    Caption = QStringLiteral("Quorvel - ") + QFile::decodeName(QByteArray::fromStdString(Dir));
+    Caption = QStringLiteral("Quorvel - ") + PathText(Dir);
     SetCaption(Caption);
     ShowScanTime(-1);
     auto NewRoot = std::make_unique<TRootDirNode>();
@@ -763,7 +763,7 @@ void TFormMain::TimerTreeRefreshTimer() {
 }
 
 void TFormMain::TimerStatusBarTimer() {
-    const QString Text = QFile::decodeName(QByteArray::fromStdString(Threads->GetCurrentPath()));
+    const QString Text = PathText(Threads->GetCurrentPath());
     StatusPanel0->setText(Text);
     // The title shows the walk in the task bar; before the first directory, the caption.
     SetCaption(Text.isEmpty() ? Caption : Text);
@@ -772,7 +772,7 @@ void TFormMain::TimerStatusBarTimer() {
 
 void TFormMain::VirtualFileTreeChange(TFileSystemNode* Node) {
     if (Node) {
-        StatusPanel0->setText(QFile::decodeName(QByteArray::fromStdString(Node->GetFullPath())));
+        StatusPanel0->setText(PathText(Node->GetFullPath()));
         StatusPanel1->setText(ToQ(FormatNumber(double(Node->GetSize()), 0) + " Bytes"));
     }
     UpdateActions();
@@ -886,8 +886,7 @@ void TFormMain::UpdateActions() {
 
 void TFormMain::ActDirSelectExecute() {
     try {
-        const QString Start = QFile::decodeName(
-            QByteArray::fromStdString(LastPath.empty() ? GetPersonalFolder() : LastPath));
+        const QString Start = PathText(LastPath.empty() ? GetPersonalFolder() : LastPath);
         const QString Chosen =
             QFileDialog::getExistingDirectory(this, TrQ("请选择您要分析的驱动器或目录："), Start);
         if (!Chosen.isEmpty()) {
@@ -997,8 +996,7 @@ void TFormMain::ActSaveScanResultExecute() {
         for (int i = 0; i + 1 < Parts.size(); i += 2) {
             Filters << Parts[i];
         }
-        QFileDialog Dialog(this, TrQ("Save Scan Result"),
-                           QFile::decodeName(QByteArray::fromStdString(Dir)));
+        QFileDialog Dialog(this, TrQ("Save Scan Result"), PathText(Dir));
         Dialog.setAcceptMode(QFileDialog::AcceptSave);
         Dialog.setNameFilters(Filters);
         Dialog.selectNameFilter(Filters.value(FilterIndex - 1));
@@ -1009,7 +1007,7 @@ void TFormMain::ActSaveScanResultExecute() {
                 Dialog.setDefaultSuffix(ToQ(Registry.GetFileExtension(Index)));
             }
         });
-        Dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(Name)));
+        Dialog.selectFile(PathText(Name));
         if (Dialog.exec() == QDialog::Accepted && !Dialog.selectedFiles().isEmpty()) {
             Choice = TSaveChoice{QFile::encodeName(Dialog.selectedFiles().front()).toStdString(),
                                  int(Filters.indexOf(Dialog.selectedNameFilter())) + 1};
@@ -1052,7 +1050,7 @@ void TFormMain::ActOpenInExplorerExecute() {
         return;
     }
     const std::string Path = Node->GetFullPath();
-    const std::string Dir = IsExistingDirectory(Path) ? Path : DirectoryPart(Path);
+    const std::string Dir = DirectoryExists(Path) ? Path : DirectoryPart(Path);
     if (!QDesktopServices::openUrl(FileUrl(Dir))) {
         ShowError(FormatText(Tr("The folder “%s” could not be opened."), Dir));
     }

@@ -4,7 +4,6 @@
 #include "support/QvUtils.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace qv {
 
@@ -71,8 +70,7 @@ void TMRUDirList::LimitCount() {
 void TMRUDirList::RemoveInvalidItems() {
     TUpdateBracket bracket(*this);
     for (int i = Count() - 1; i >= 0; --i) {
-        struct stat st;
-        if (::stat(Items[std::size_t(i)].c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (!DirectoryExists(Items[std::size_t(i)])) {
             Items.erase(Items.begin() + i);
             Changed();
         }

@@ -343,4 +343,9 @@ std::string FormatText(std::string Format, std::string_view Arg) {
     return Format;
 }
 
+bool DirectoryExists(const std::string& Path) {
+    struct stat st {};
+    return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 } // namespace qv

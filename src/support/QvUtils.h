@@ -38,6 +38,9 @@ enum TShellFolder : int {
 // $XDG_CONFIG_HOME (default ~/.config), with a trailing "/".
 [[nodiscard]] std::string GetAppDataFolder();
 
+// True when Path names a directory (a symbolic link to one counts).
+[[nodiscard]] bool DirectoryExists(const std::string& Path);
+
 // True when Path (a trailing "/" aside) is the mount point of a listed drive.
 [[nodiscard]] bool IsDriveRoot(std::string_view Path);
 

@@ -2,6 +2,7 @@
 
 #include "platform/SysError.h"
 #include "support/Collation.h"
+#include "support/QvUtils.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 #include "view/FileIcons.h"
@@ -18,7 +19,6 @@
 #include <QToolTip>
 #include <algorithm>
 #include <numeric>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -46,11 +46,6 @@ QString ToQString(const std::string& Text) {
 
 TFileSystemNode* NodeFromVariant(const QVariant& Value) {
     return reinterpret_cast<TFileSystemNode*>(Value.value<quintptr>());
-}
-
-bool IsExistingDirectory(const std::string& Path) {
-    struct stat info {};
-    return ::stat(Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 int Sign(std::int64_t Value) {
@@ -738,7 +733,7 @@ QIcon NodeIcon(TFileIconTable& Icons, TFileSystemNode& Node, bool Expanded) {
     if (type == ntDirectory || type == ntDrive) {
         if (index < 0) {
             const std::string path = Node.GetFullPath();
-            if (!IsExistingDirectory(path))
+            if (!DirectoryExists(path))
                 return Icons.Icon(Icons.DefaultFileIcon());
             index = Icons.GetIconIndex(path);
             if (index < 0)
