@@ -35,7 +35,6 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace qv {
 
