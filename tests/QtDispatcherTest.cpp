@@ -79,9 +79,11 @@ TEST(QtDispatcherTest, CloseReleasesWaitingWorkersWithoutRunningTheirCalls) {
     EXPECT_FALSE(ran);
 }
 
+// The settings the scan threads read live in a private folder.
+[[maybe_unused]] const bool PrivateConfig = test::UsePrivateConfigHome();
+
 TEST(QtDispatcherTest, ScanThreadsEndThroughTheEventLoop) {
-    test::TTempDir t, config;
-    ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    test::TTempDir t;
     t.File("a/f", 100);
     t.File("b/g", 23);
     TQtDispatcher dispatcher;

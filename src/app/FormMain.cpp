@@ -35,6 +35,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <utility>
 
 namespace qv {
 
@@ -219,7 +220,7 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
 
     Caption = QStringLiteral("Quorvel");
-    SetCaption(Caption);
+    setWindowTitle(Caption);
     Retranslate();
     RebuildView(dvsTree);
     SetDefaultSort();
@@ -533,17 +534,12 @@ bool TFormMain::IsScanning() const {
     return !Threads->IsIdle() || TimerTreeRefresh->isActive();
 }
 
-void TFormMain::SetCaption(const QString& Text) {
-    setWindowTitle(Text);
-}
-
 void TFormMain::ReplaceRoot(std::unique_ptr<TRootNode> NewRoot) {
-    // No row may refer to the old tree once it is freed.
     DiscardFlatNodes();
-    Source.RootNode = nullptr;
-    FileTree->Model().Rebuild(GetDirViewStyle());
-    Root = std::move(NewRoot);
+    // The rows move to the new tree before the old one is freed at the end of this scope.
+    const std::unique_ptr<TRootNode> Old = std::exchange(Root, std::move(NewRoot));
     Source.RootNode = Root.get();
+    RebuildView(GetDirViewStyle());
 }
 
 void TFormMain::ScanPath(const std::string& Path) {
@@ -559,13 +555,12 @@ void TFormMain::ScanPath(const std::string& Path) {
     LastPath = Dir;
     PendingPath.clear();
     Caption = QStringLiteral("Quorvel - ") + PathText(Dir);
-    SetCaption(Caption);
+    setWindowTitle(Caption);
     ShowScanTime(-1);
     auto NewRoot = std::make_unique<TRootDirNode>();
     NewRoot->SetPath(Dir);
     NewRoot->SetGroupFileSize(AppSettings().GroupSmallFiles() ? AppSettings().GroupFileSize() : 0);
     ReplaceRoot(std::move(NewRoot));
-    RebuildView(GetDirViewStyle());
     MainScanThread = Threads->StartThread(*Root);
     if (MainScanThread) {
         MainScanThread->SetOnTerminate([this](TThread& Thread) { ScanTerminated(Thread); });
@@ -583,13 +578,12 @@ void TFormMain::ScanFixedDrives() {
     }
     PendingPath.clear();
     Caption = QStringLiteral("Quorvel - ") + TrQ(LocalDrivesCaption);
-    SetCaption(Caption);
+    setWindowTitle(Caption);
     ShowScanTime(-1);
     auto NewRoot = std::make_unique<TFixedDrivesNode>();
     NewRoot->SetScanning(true);
     NewRoot->SetGroupFileSize(AppSettings().GroupSmallFiles() ? AppSettings().GroupFileSize() : 0);
     ReplaceRoot(std::move(NewRoot));
-    RebuildView(GetDirViewStyle());
     std::vector<TDirScanThread*> Started;
     {
         TChildrenLock Lock(*Root);
@@ -730,7 +724,7 @@ void TFormMain::ScanFinished(TDirScanThread& Thread) {
     TimerStatusBar->stop();
     StatusPanel0->clear();
     ShowScanTime(Thread.Scanner().ElapsedSeconds());
-    SetCaption(Caption);
+    setWindowTitle(Caption);
     DiscardFlatNodes();
     RefreshView();
 }
@@ -742,7 +736,6 @@ void TFormMain::StartProgressTimers() {
 }
 
 void TFormMain::ShowScanTime(double Seconds) {
-    LastScanSeconds = Seconds;
     StatusPanel1->setText(Seconds >= 0 ? ToQ(FormatNumber(Seconds, 2) + " " + Tr("秒"))
                                        : QString());
 }
@@ -765,7 +758,7 @@ void TFormMain::TimerStatusBarTimer() {
     const QString Text = PathText(Threads->GetCurrentPath());
     StatusPanel0->setText(Text);
     // The title shows the walk in the task bar; before the first directory, the caption.
-    SetCaption(Text.isEmpty() ? Caption : Text);
+    setWindowTitle(Text.isEmpty() ? Caption : Text);
     UpdateActions();
 }
 

@@ -146,7 +146,7 @@ private:
     void ScanFinished(TDirScanThread& Thread);
     void StartPendingScan();
     void StartProgressTimers();
-    // Frees the current tree after its rows are gone.
+    // Shows NewRoot and frees the old tree once no row refers to it.
     void ReplaceRoot(std::unique_ptr<TRootNode> NewRoot);
     void DiscardFlatNodes() { FlatNodes.reset(); }
     void BuildFlatList();
@@ -154,7 +154,6 @@ private:
     void TimerAniSearchTimer();
     void TimerTreeRefreshTimer();
     void TimerStatusBarTimer();
-    void SetCaption(const QString& Caption);
 
     // Declared first so that it is destroyed last: the threads report through it.
     std::unique_ptr<TQtDispatcher> Dispatcher;
@@ -187,7 +186,6 @@ private:
     QTimer* TimerAniSearch = nullptr;
     QTimer* TimerTreeRefresh = nullptr;
     QTimer* TimerStatusBar = nullptr;
-    double LastScanSeconds = -1;
 };
 
 } // namespace qv
