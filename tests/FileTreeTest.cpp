@@ -1,7 +1,8 @@
 // The tree-grid over real scanned folders, offscreen: the model checked by Qt's model tester
 // through rebuilds, lazy rows, refreshes during a threaded scan, removals and sorts; the
-// texts, spans and bars of the cells; the header rules; the flat style; and what the view
-// keeps across rebuilds and refresh ticks.
+// texts, icons, spans and bars of the cells and what a screen reader gets of them; the header
+// rules and the column layout; the flat style; and what the view keeps across rebuilds and
+// refresh ticks.
 
 #include "ModelChecker.h"
 #include "TestTree.h"
@@ -12,9 +13,11 @@
 #include "support/Collation.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
+#include "view/FileIcons.h"
 #include "view/QvBarChartPainter.h"
 #include "view/VirtualFileTree.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -210,6 +213,97 @@ TEST_F(FileTreeTest, HeaderRulesSortEveryLevelStably) {
     EXPECT_EQ(Model().CompareNodes(Dir_("void"), Dir_("mid"), fcFiles), -1);
     EXPECT_EQ(Model().CompareNodes(Dir_("mid"), Dir_("mid"), fcName), 0);
     EXPECT_LT(Model().CompareNodes(Dir_("big"), Dir_("mid"), fcName), 0);
+}
+
+// A drive as the grid sees it: named by its mount point, shown with its label.
+class TLabelledDrive final : public TDirNode {
+public:
+    TLabelledDrive(std::string_view MountPoint, std::string Label) : Label(std::move(Label)) {
+        SetName(MountPoint);
+    }
+    std::string GetDisplayName() const override { return Label + " (" + std::string(Name()) + ")"; }
+
+private:
+    std::string Label;
+};
+
+TEST_F(FileTreeTest, NamesSortByNameNotByTheLabelShown) {
+    auto* a = new TLabelledDrive("disk-a", "Zulu");
+    auto* z = new TLabelledDrive("disk-z", "Alpha");
+    Root.AddChild(a);
+    Root.AddChild(z);
+    View->RebuildRows(dvsTree);
+    View->SetSort(fcName, Qt::AscendingOrder);
+    EXPECT_EQ(Names(Top()),
+              (TNames{"big", "Zulu (disk-a)", "Alpha (disk-z)", "mid", "top", "void"}));
+    EXPECT_LT(Model().CompareNodes(*a, *z, fcName), 0);
+}
+
+// Painting decides a directory's icon from the tree, not the disk, which may hang.
+TEST_F(FileTreeTest, DirectoryIconsComeFromTheTree) {
+    TFileIconTable icons;
+    Source.Icons = &icons;
+    View->RebuildRows(dvsTree);
+    View->show();
+    test::RemoveTree(Dir / "void"); // gone since the scan: the tree still knows a folder
+    Dir_("mid").SetScanError(ENOENT);
+    View->viewport()->grab();
+    EXPECT_EQ(Dir_("void").ImageIndex(), icons.ClosedFolderIcon());
+    EXPECT_EQ(Dir_("mid").ImageIndex(), -1); // a file icon, not kept
+    Dir_("mid").SetScanError(0);
+    View->viewport()->grab();
+    EXPECT_EQ(Dir_("mid").ImageIndex(), icons.ClosedFolderIcon());
+}
+
+TEST_F(FileTreeTest, CellTextsShowControlCharactersAndSpeakTheShare) {
+    const std::string odd = "two\nlines\t\x01\x7f";
+    Dir.MkDir(odd);
+    TFileSystemNode* node = Root.AddDirectory(odd, faDirectory);
+    View->RebuildRows(dvsTree);
+    EXPECT_EQ(node->Name(), odd);
+    const QString shown = QStringLiteral("two\u240Alines\u2409\u2401\u2421");
+    EXPECT_EQ(Text(Model().IndexOf(node), fcName), shown);
+    View->RebuildRows(dvsFlat, {node});
+    EXPECT_EQ(Text(Model().index(0, 0), fcName), QString::fromStdString(Dir / "") + shown);
+
+    // The percent cell has no display text (the bar is painted), yet is read out.
+    View->RebuildRows(dvsTree);
+    View->show();
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(View.get());
+    ASSERT_TRUE(grid && grid->tableInterface());
+    QAccessibleInterface* share = grid->tableInterface()->cellAt(Row("big").row() + 1, fcPercent);
+    ASSERT_NE(share, nullptr);
+    EXPECT_EQ(share->text(QAccessible::Name).toStdString(), FormatPercent(4000.0 / 6500));
+    EXPECT_TRUE(Text(Row("big"), fcPercent).isEmpty());
+}
+
+TEST_F(FileTreeTest, ColumnsStayInViewWhateverTheWidths) {
+    QHeaderView& header = *View->header();
+    const auto fills = [&] { return header.length() == View->viewport()->width(); };
+    View->show();
+    EXPECT_TRUE(fills());
+    View->resize(300, 300); // the percent column gives way first, then the widest one
+    EXPECT_TRUE(fills());
+    EXPECT_EQ(header.sectionSize(fcPercent), 50);
+    EXPECT_EQ(header.sectionSize(fcFiles), 75);
+    View->resize(600, 300); // and all of them take their widths back
+    EXPECT_TRUE(fills());
+    EXPECT_EQ(header.sectionSize(fcName), 196);
+
+    header.resizeSection(fcName, 1000);
+    EXPECT_TRUE(fills());
+    EXPECT_EQ(header.sectionSize(fcPercent), 50);
+
+    // Widths saved from such a layout are corrected when the grid is shown.
+    TVirtualFileTree restored(Source);
+    restored.resize(600, 300);
+    restored.header()->resizeSection(fcName, 1000);
+    restored.show();
+    EXPECT_EQ(restored.header()->length(), restored.viewport()->width());
+    const int name = restored.header()->sectionSize(fcName);
+    restored.resize(700, 300);
+    EXPECT_EQ(restored.header()->sectionSize(fcName), name);
+    EXPECT_EQ(restored.header()->sectionSize(fcPercent), 150);
 }
 
 TEST_F(FileTreeTest, ReleasedAndRemovedRowsNeverOutliveTheirNodes) {

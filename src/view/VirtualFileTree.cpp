@@ -2,7 +2,6 @@
 
 #include "platform/SysError.h"
 #include "support/Collation.h"
-#include "support/QvUtils.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 #include "view/FileIcons.h"
@@ -16,8 +15,11 @@
 #include <QItemSelectionModel>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QShowEvent>
 #include <QToolTip>
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <numeric>
 #include <unordered_map>
 #include <unordered_set>
@@ -50,6 +52,20 @@ TFileSystemNode* NodeFromVariant(const QVariant& Value) {
 
 int Sign(std::int64_t Value) {
     return Value < 0 ? -1 : Value > 0 ? 1 : 0;
+}
+
+// A line feed in a name would draw a second line over the next row, and other control
+// characters draw nothing at all: the grid shows their Unicode pictures instead. Only the
+// texts shown change; names, sorting and exports keep the bytes.
+QString WithControlPictures(QString Text) {
+    for (QChar& c : Text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20)
+            c = QChar(char16_t(0x2400 + code));
+        else if (code == 0x7F)
+            c = QChar(char16_t(0x2421));
+    }
+    return Text;
 }
 
 } // namespace
@@ -93,8 +109,15 @@ struct TFileTreeModel::TImpl {
         return Model.createIndex(Row.Index, Column, const_cast<TRow*>(&Row));
     }
 
-    std::string NameOf(const TFileSystemNode& Node) const {
+    // Column 0's text.
+    std::string DisplayNameOf(const TFileSystemNode& Node) const {
         return Style == dvsFlat ? Node.GetFullPath() : Node.GetDisplayName();
+    }
+
+    // Column 0's sort key: a drive sorts by its mount point, not by the label shown with it,
+    // so the order does not change when a label arrives with the scan.
+    std::string NameOf(const TFileSystemNode& Node) const {
+        return Style == dvsFlat ? Node.GetFullPath() : std::string(Node.Name());
     }
 
     static std::unique_ptr<TRow> MakeRow(TFileSystemNode* Node, TRow* Parent) {
@@ -412,12 +435,9 @@ void TFileTreeModel::Refresh() {
     d.UpdateRootSize();
 
     // Names do not change while a scan runs, so a level sorted by name needs a new order
-    // only when it grew; drives are the exception, their labels arrive with the scan.
+    // only when it grew.
     if (d.SortColumn == fcName)
-        std::erase_if(levels, [&](const TRow* level) {
-            return !grown.contains(level) &&
-                   !(level->Node && level->Node->GetNodeType() == ntFixedDrives);
-        });
+        std::erase_if(levels, [&](const TRow* level) { return !grown.contains(level); });
     d.SortLevels(levels);
 
     // Every share changes with the root's size.
@@ -602,7 +622,8 @@ QVariant TFileTreeModel::data(const QModelIndex& Index, int Role) const {
     switch (Role) {
     case Qt::DisplayRole:
         if (column == fcName)
-            return node ? ToQString(d.NameOf(*node)) : ToQString(Tr("请选择一个目录"));
+            return node ? WithControlPictures(ToQString(d.DisplayNameOf(*node)))
+                        : ToQString(Tr("请选择一个目录"));
         if (!node || error)
             return QString();
         if (column == fcSize)
@@ -628,6 +649,13 @@ QVariant TFileTreeModel::data(const QModelIndex& Index, int Role) const {
         if (column == fcName && node->IsCompressed())
             return CompressedText;
         return {};
+    case Qt::AccessibleTextRole:
+        // The percent cell shows its share only as the bar's painted caption; a screen
+        // reader gets the same text here. Other cells are read from their display text.
+        if (column != fcPercent || !node || error || !d.Source.RootNode || d.RootSize <= 0)
+            return {};
+        return ToQString(
+            FormatPercent(std::clamp(double(row.Size) / double(d.RootSize), 0.0, 1.0)));
     case NodeRole:
         return QVariant::fromValue(quintptr(node));
     case StaticTextRole:
@@ -722,20 +750,21 @@ void DrawCellBackground(QPainter& Painter, const QStyleOptionViewItem& Option) {
     style->drawControl(QStyle::CE_ItemViewItem, &background, &Painter, Option.widget);
 }
 
-// The icon of Node; looks its index up once and keeps it in the node. Directories are
-// checked on disk once (a vanished one shows a file icon until it is found again); files
-// never are.
+// The icon of Node; looks its index up once and keeps it in the node. It is decided from
+// what the tree knows, never by asking the disk: this runs on every repaint, and a dead
+// network mount would freeze the window.
 QIcon NodeIcon(TFileIconTable& Icons, TFileSystemNode& Node, bool Expanded) {
     const TNodeType type = Node.GetNodeType();
     if (type == ntFixedDrives)
         return QIcon(TFileIconTable::TreeViewImage(tviFixedDrives));
     int index = Node.ImageIndex();
     if (type == ntDirectory || type == ntDrive) {
+        // The scan found no directory there: a file icon, until a re-scan finds one again.
+        const int error = Node.ScanError();
+        if (error == ENOENT || error == ENOTDIR)
+            return Icons.Icon(Icons.DefaultFileIcon());
         if (index < 0) {
-            const std::string path = Node.GetFullPath();
-            if (!DirectoryExists(path))
-                return Icons.Icon(Icons.DefaultFileIcon());
-            index = Icons.GetIconIndex(path);
+            index = Icons.GetIconIndex(Node.GetFullPath());
             if (index < 0)
                 index = Icons.ClosedFolderIcon();
             if (index >= 0)
@@ -800,7 +829,7 @@ void PaintNameCell(const TFileTreeSource& Source, QPainter& Painter,
         Option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     const QFontMetrics metrics(Option.font);
     const QString name = metrics.elidedText(Option.text, Qt::ElideRight, textRect.width());
-    Painter.drawText(textRect, int(Qt::AlignLeft | Qt::AlignVCenter), name);
+    Painter.drawText(textRect, int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine), name);
 
     const QString staticText = Index.data(TFileTreeModel::StaticTextRole).toString();
     if (!staticText.isEmpty()) {
@@ -817,7 +846,7 @@ void PaintNameCell(const TFileTreeSource& Source, QPainter& Painter,
                            : isError ? ErrorText
                                      : GreyText);
             Painter.drawText(
-                staticRect, int(Qt::AlignLeft | Qt::AlignVCenter),
+                staticRect, int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine),
                 staticMetrics.elidedText(staticText, Qt::ElideRight, staticRect.width()));
         }
     }
@@ -961,12 +990,31 @@ struct TVirtualFileTree::TImpl {
     bool FlushScheduled = false;
     // Set while a refresh tick brings the rows up to date (see dataChanged).
     bool Refreshing = false;
+    // The widths of the columns other than fcPercent as the user (or the saved settings)
+    // chose them; a narrow viewport only borrows from them, so they come back when it widens.
+    std::array<int, fcColumnCount> ChosenWidths{};
+    // Set while FitColumns resizes sections itself.
+    bool Fitting = false;
+    // Widths changed while the grid was hidden: the next layout fits them.
+    bool FitPending = false;
 
-    explicit TImpl(TFileTreeSource& Source) : Source(Source) {}
+    explicit TImpl(TFileTreeSource& Source) : Source(Source) {
+        std::copy(std::begin(DefaultColumnWidths), std::end(DefaultColumnWidths),
+                  ChosenWidths.begin());
+    }
 
     // Opens the pending rows (making their children, which may add more) and updates the
     // spans.
     static void Flush(TVirtualFileTree& View);
+
+    // Lays the visible columns out in the viewport: fcPercent takes whatever width the others
+    // leave, down to its minimum; below that the others give way too, the widest first, so
+    // that no column hides behind a horizontal scroll bar while there is room for all of
+    // them at their minimum. Resized, a column the user just resized, stops where the others
+    // leave no room. With Adopt, the widths shown become the chosen ones.
+    static void FitColumns(TVirtualFileTree& View, int Resized, bool Adopt);
+    // Another width for a section, from the user or the window.
+    static void SectionResized(TVirtualFileTree& View, int Column, int NewSize);
 };
 
 namespace {
@@ -1028,6 +1076,103 @@ void TVirtualFileTree::TImpl::Flush(TVirtualFileTree& View) {
     }
 }
 
+namespace {
+
+// Narrows the widest of Columns first until their Widths add up to Budget at most; none
+// goes below the minimum width.
+void GiveWay(std::array<int, fcColumnCount>& Widths, const std::vector<int>& Columns, int Budget) {
+    int total = 0;
+    for (int column : Columns)
+        total += Widths[column];
+    while (total > Budget) {
+        int widest = 0;
+        for (int column : Columns)
+            widest = std::max(widest, Widths[column]);
+        if (widest <= MinimumColumnWidth)
+            return;
+        int next = MinimumColumnWidth;
+        int count = 0;
+        for (int column : Columns)
+            if (Widths[column] == widest)
+                ++count;
+            else
+                next = std::max(next, Widths[column]);
+        // The widest ones come down together, at most to the next width.
+        const int cut = std::min(total - Budget, (widest - next) * count);
+        int nth = 0;
+        for (int column : Columns)
+            if (Widths[column] == widest) {
+                Widths[column] -= cut / count + (nth < cut % count ? 1 : 0);
+                ++nth;
+            }
+        total -= cut;
+    }
+}
+
+} // namespace
+
+void TVirtualFileTree::TImpl::FitColumns(TVirtualFileTree& View, int Resized, bool Adopt) {
+    TImpl& d = *View.Impl;
+    QHeaderView& columns = *View.header();
+    d.FitPending = false;
+    std::vector<int> others; // visible, without fcPercent
+    for (int column = 0; column < fcColumnCount && column < columns.count(); ++column)
+        if (column != fcPercent && !columns.isSectionHidden(column))
+            others.push_back(column);
+    const bool percent = fcPercent < columns.count() && !columns.isSectionHidden(fcPercent);
+    const int available = View.viewport()->width();
+    const int budget = available - (percent ? MinimumColumnWidth : 0);
+
+    std::array<int, fcColumnCount> widths = d.ChosenWidths;
+    if (Resized >= 0 && Resized != fcPercent && !columns.isSectionHidden(Resized)) {
+        int rest = 0;
+        for (int column : others)
+            if (column != Resized)
+                rest += widths[column];
+        widths[Resized] = std::max(std::min(widths[Resized], budget - rest),
+                                   std::min(widths[Resized], MinimumColumnWidth));
+    }
+    GiveWay(widths, others, budget);
+    if (Adopt)
+        for (int column : others)
+            d.ChosenWidths[column] = widths[column];
+
+    int used = 0;
+    d.Fitting = true;
+    for (int column : others) {
+        used += widths[column];
+        if (columns.sectionSize(column) != widths[column])
+            columns.resizeSection(column, widths[column]);
+    }
+    if (percent)
+        columns.resizeSection(fcPercent, std::max(MinimumColumnWidth, available - used));
+    d.Fitting = false;
+}
+
+void TVirtualFileTree::TImpl::SectionResized(TVirtualFileTree& View, int Column, int NewSize) {
+    TImpl& d = *View.Impl;
+    if (d.Fitting || Column < 0 || Column >= fcColumnCount)
+        return;
+    const bool chosen = Column != fcPercent && NewSize > 0;
+    if (chosen)
+        d.ChosenWidths[Column] = NewSize;
+    if (!View.isVisible()) {
+        d.FitPending = true;
+        return;
+    }
+    if (!chosen) {
+        // A column was hidden, or fcPercent was given a width of its own: it fills again.
+        FitColumns(View, -1, false);
+        return;
+    }
+    // The layout on screen is what the user now arranges: narrowed columns stay so.
+    const QHeaderView& columns = *View.header();
+    for (int column = 0; column < fcColumnCount; ++column)
+        if (column != fcPercent && column != Column && !columns.isSectionHidden(column))
+            d.ChosenWidths[column] = columns.sectionSize(column);
+    FitColumns(View, Column, true);
+}
+
 TVirtualFileTree::TVirtualFileTree(TFileTreeSource& Source, QWidget* Parent)
     : QTreeView(Parent), Impl(std::make_unique<TImpl>(Source)),
       FileModel(new TFileTreeModel(Source, this)) {
@@ -1050,6 +1195,11 @@ TVirtualFileTree::TVirtualFileTree(TFileTreeSource& Source, QWidget* Parent)
     columns->setMinimumSectionSize(MinimumColumnWidth);
     for (int column = 0; column < fcColumnCount; ++column)
         columns->resizeSection(column, DefaultColumnWidths[column]);
+    // Its width is whatever the others leave: a divider to drag would only snap back.
+    columns->setSectionResizeMode(fcPercent, QHeaderView::Fixed);
+    connect(columns, &QHeaderView::sectionResized, this, [this](int Column, int, int NewSize) {
+        TImpl::SectionResized(*this, Column, NewSize);
+    });
     columns->setSortIndicator(FileModel->SortColumn(), FileModel->SortOrder());
     connect(columns, &QHeaderView::sectionClicked, this,
             [this](int Column) { HeaderClick(Column); });
@@ -1281,20 +1431,16 @@ void TVirtualFileTree::keyboardSearch(const QString& Search) {
 
 void TVirtualFileTree::resizeEvent(QResizeEvent* Event) {
     QTreeView::resizeEvent(Event);
-    if (Event->oldSize().width() < 0) {
-        // The first size the grid gets: the percent column fills what the others leave.
-        int others = 0;
-        for (int i = 0; i < header()->count(); ++i)
-            if (i != fcPercent && !header()->isSectionHidden(i))
-                others += header()->sectionSize(i);
-        header()->resizeSection(fcPercent,
-                                std::max(MinimumColumnWidth, viewport()->width() - others));
-        return;
-    }
-    const int delta = Event->size().width() - Event->oldSize().width();
-    if (delta != 0)
-        header()->resizeSection(
-            fcPercent, std::max(MinimumColumnWidth, header()->sectionSize(fcPercent) + delta));
+    // The first size the grid gets corrects the widths it was given before (saved ones may
+    // not fit this window); later sizes only borrow from them.
+    const bool first = Event->oldSize().width() < 0;
+    TImpl::FitColumns(*this, -1, first || Impl->FitPending);
+}
+
+void TVirtualFileTree::showEvent(QShowEvent* Event) {
+    QTreeView::showEvent(Event);
+    if (Impl->FitPending)
+        TImpl::FitColumns(*this, -1, true);
 }
 
 } // namespace qv

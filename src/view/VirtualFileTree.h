@@ -203,6 +203,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
     void dataChanged(const QModelIndex& TopLeft, const QModelIndex& BottomRight,
                      const QList<int>& Roles = QList<int>()) override;
 
