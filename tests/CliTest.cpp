@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -31,8 +32,12 @@ std::string ReadFile(const std::string& Path) {
     return text.str();
 }
 
+// Environment variables to set for one run; a null value unsets the variable.
+using TEnv = std::vector<std::pair<const char*, const char*>>;
+
 // Runs the quorvel built beside this test with a private settings folder.
-TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome) {
+TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome,
+             const TEnv& Env = {}) {
     TTempDir io;
     const std::string exe =
         ExecutableFileName().substr(0, ExecutableFileName().rfind('/')) + "/quorvel";
@@ -44,6 +49,8 @@ TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome
         ::dup2(err, 2);
         ::setenv("XDG_CONFIG_HOME", ConfigHome.c_str(), 1);
         ::setenv("LANGUAGE", "en", 1);
+        for (const auto& [name, value] : Env)
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
         std::vector<char*> argv{const_cast<char*>(exe.c_str())};
         for (const std::string& a : Args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -133,6 +140,39 @@ TEST(CliTest, SettingsAndOptionsChooseRoundingAndGrouping) {
     EXPECT_NE(csv.Out.find(",10235,1\r\n"), std::string::npos) << csv.Out;
     // The command line never writes the settings.
     EXPECT_EQ(ReadFile(config / "Quorvel/Quorvel.ini"), "[Settings]\r\nFileSizeRounding=1\r\n");
+}
+
+TEST(CliTest, WithoutADisplayTheWindowPointsToTheExport) {
+    TTempDir t, config;
+    t.File("a", 10);
+    const TEnv headless = {
+        {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}, {"QT_QPA_PLATFORM", nullptr}};
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"/tmp"}}) {
+        const TRun run = Quorvel(args, config.Path(), headless);
+        EXPECT_EQ(run.Status, 1) << run.Err;
+        EXPECT_EQ(run.Err, "quorvel: no display found. To scan without a window, use --export "
+                           "(see quorvel --help).\n");
+    }
+    TEnv german = headless;
+    german.emplace_back("LANGUAGE", "de");
+    const TRun translated = Quorvel({}, config.Path(), german);
+    EXPECT_EQ(translated.Status, 1);
+    EXPECT_TRUE(translated.Err.starts_with("quorvel: Keine Anzeige")) << translated.Err;
+
+    // A display on this machine that no X server serves.
+    TEnv dead = headless;
+    dead.front().second = ":7913";
+    const TRun unreachable = Quorvel({t.Path()}, config.Path(), dead);
+    EXPECT_EQ(unreachable.Status, 1);
+    EXPECT_NE(unreachable.Err.find(":7913"), std::string::npos) << unreachable.Err;
+    EXPECT_NE(unreachable.Err.find("--export"), std::string::npos) << unreachable.Err;
+    EXPECT_EQ(unreachable.Err.find("Reinstalling"), std::string::npos) << unreachable.Err;
+
+    // What needs no window works without a display.
+    EXPECT_EQ(Quorvel({"--help"}, config.Path(), headless).Status, 0);
+    const TRun csv = Quorvel({"--export", "csv", t.Path()}, config.Path(), headless);
+    EXPECT_EQ(csv.Status, 0) << csv.Err;
+    EXPECT_EQ(csv.Out, t.Path() + ",10,1\r\n");
 }
 
 TEST(CliTest, FailuresSayWhyAndLeaveNoFile) {

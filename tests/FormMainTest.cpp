@@ -13,20 +13,26 @@
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace qv {
 namespace {
@@ -52,6 +58,36 @@ bool WaitUntil(const std::function<bool()>& Done, int Milliseconds = 30000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// Answers every message box as soon as it shows, keeping its text.
+class TBoxAnswerer {
+public:
+    TBoxAnswerer() {
+        QObject::connect(&Timer, &QTimer::timeout, &Timer, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                Texts << box->text();
+                box->accept();
+            }
+        });
+        Timer.start(10);
+    }
+    QStringList Texts;
+
+private:
+    QTimer Timer;
+};
+
+// The scan threads of this process that are still alive (they name themselves).
+int LiveScanThreads() {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == "QvScan" ? 1 : 0;
+    }
+    return count;
 }
 
 class FormMainTest : public testing::Test {
@@ -93,9 +129,21 @@ protected:
 
 TEST_F(FormMainTest, PlaceholderAndCommandLinesThatStartNoScan) {
     Data.File("plain", 10);
+    TBoxAnswerer boxes;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {Data / "plain"}, {Data / "missing"}}) {
+        boxes.Texts.clear();
         TFormMain window(args);
+        // A path that cannot be scanned is named, with the reason; no path, no message.
+        if (args.empty()) {
+            EXPECT_TRUE(boxes.Texts.isEmpty());
+        } else {
+            ASSERT_EQ(boxes.Texts.size(), 1);
+            EXPECT_TRUE(boxes.Texts[0].contains(QString::fromStdString(args[0])));
+            EXPECT_TRUE(boxes.Texts[0].contains(
+                args[0].ends_with("plain") ? "Not a directory" : "No such file or directory"))
+                << boxes.Texts[0].toStdString();
+        }
         EXPECT_EQ(window.RootNode(), nullptr);
         EXPECT_FALSE(window.IsScanning());
         auto& grid = window.VirtualFileTree();
@@ -332,6 +380,16 @@ TEST_F(FormMainTest, StopLeavesIncompleteMarksAndEnds) {
     EXPECT_TRUE(incomplete || window.RootNode()->GetFileCount() == 3000)
         << window.RootNode()->GetFileCount();
     EXPECT_FALSE(window.StatusText(1).isEmpty());
+    // The status bar says that the result is incomplete, until the next scan.
+    auto* stopped = window.findChild<QLabel*>("StatusStopped");
+    ASSERT_NE(stopped, nullptr);
+    EXPECT_EQ(window.ScanStoppedShown(), incomplete);
+    EXPECT_EQ(stopped->isVisibleTo(&window), incomplete);
+    EXPECT_FALSE(stopped->text().isEmpty());
+    window.ActRefresh->trigger();
+    WaitForScan(window);
+    EXPECT_FALSE(window.ScanStoppedShown());
+    EXPECT_FALSE(stopped->isVisibleTo(&window));
 }
 
 TEST_F(FormMainTest, RescanOfASubfolderAndOfAFilesFolder) {
@@ -523,6 +581,241 @@ TEST_F(FormMainTest, SavesEveryFormatThroughTheDialog) {
     });
     window.ActSaveScanResult->trigger();
     EXPECT_NE(ReadFile(out / "answered.csv").find("beta"), std::string::npos);
+}
+
+TEST_F(FormMainTest, LocalDrivesRootHoldsTheSumOfItsDrives) {
+    MakeTree();
+    Data.MkDir("deep");
+    test::MakeChain(Data / "deep", 2000);
+    TFormMain window;
+    auto& grid = window.VirtualFileTree();
+    for (const bool stop : {false, true}) {
+        window.FixedDriveRoots = [&] {
+            return std::vector<std::string>{Data / "a", Data / "c", Data / "deep"};
+        };
+        window.ScanFixedDrives();
+        if (stop) {
+            window.ActStopScan->trigger();
+        }
+        WaitForScan(window);
+        ASSERT_EQ(window.RootNode()->GetNodeType(), ntFixedDrives);
+        std::int64_t size = 0;
+        std::int32_t files = 0;
+        {
+            TChildrenLock lock(*window.RootNode());
+            ASSERT_EQ(lock.Children().Count(), 3);
+            for (const TFileSystemNode* drive : lock.Children().Items()) {
+                size += drive->GetSize();
+                files += drive->GetFileCount();
+            }
+        }
+        EXPECT_EQ(window.RootNode()->GetSize(), size) << stop;
+        EXPECT_EQ(window.RootNode()->GetFileCount(), files) << stop;
+        // The rows show it, and the bars are drawn against it.
+        const QModelIndex top = grid.model()->index(0, 0);
+        EXPECT_EQ(Text(window, top, fcSize), QString::fromStdString(FormatSizeRoundDown(size)));
+        if (!stop) {
+            EXPECT_EQ(size, 10000);
+            EXPECT_EQ(grid.model()
+                          ->data(top.siblingAtColumn(fcPercent), TFileTreeModel::PercentRole)
+                          .toDouble(),
+                      1.0);
+        }
+    }
+}
+
+TEST_F(FormMainTest, RescanOfAFolderWhileASubfolderRescanRunsAtEveryMoment) {
+    // p/s holds a chain long enough that its walk is under way for a while.
+    Data.File("p/own", 100);
+    Data.MkDir("p/s");
+    test::MakeChain(Data / "p/s", 300);
+    TFormMain window({Data.Path()});
+    WaitForScan(window);
+    auto find = [&](const std::string& Path) {
+        return dynamic_cast<TDirNode*>(window.RootNode()->FindNodeByPath(Path));
+    };
+    enum { BeforeItBegins, WhileItWalks, StoppedNotDelivered, Moments };
+    for (int round = 0; round < 300; ++round) {
+        const int moment = round % Moments;
+        window.ScanSubDirNode(find(Data / "p/s"));
+        if (moment == WhileItWalks) {
+            std::this_thread::sleep_for(std::chrono::microseconds(round * 20 % 3000));
+        } else if (moment == StoppedNotDelivered) {
+            window.ActStopScan->trigger();
+            // The inner thread ends and unregisters; its end waits for the event loop.
+            ASSERT_TRUE(WaitUntil([&] { return window.ScanThreads().IsIdle(); }));
+        }
+        window.ScanSubDirNode(find(Data / "p"));
+        WaitForScan(window);
+        ASSERT_EQ(window.RootNode()->GetSize(), 400) << round;
+        ASSERT_EQ(window.RootNode()->GetFileCount(), 301) << round;
+    }
+}
+
+TEST_F(FormMainTest, ANewScanWaitsForTheEndOfTheLastThread) {
+    MakeTree();
+    Data.MkDir("a/deep");
+    test::MakeChain(Data / "a/deep", 200);
+    Data.File("other/x", 42);
+    TFormMain window({Data.Path()});
+    WaitForScan(window);
+    window.ScanSubDirNode(
+        dynamic_cast<TDirNode*>(window.RootNode()->FindNodeByPath(Data / "a/deep")));
+    // The thread has left the list; its end is still to come through the event loop.
+    QElapsedTimer timer;
+    timer.start();
+    while (!window.ScanThreads().IsIdle() && timer.elapsed() < 30000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(window.ScanThreads().IsIdle());
+    window.ScanPath(Data / "other");
+    EXPECT_EQ(window.PendingScanPath(), Data / "other");
+    ASSERT_TRUE(WaitUntil([&] {
+        return !window.IsScanning() && window.RootNode()->GetFullPath() == Data / "other";
+    }));
+    EXPECT_EQ(window.RootNode()->GetSize(), 42);
+    EXPECT_TRUE(window.ActSaveScanResult->isEnabled());
+
+    // The same moment with a main scan: its late end must not take the new scan's place.
+    Data.MkDir("third");
+    test::MakeChain(Data / "third", 2000);
+    window.ScanPath(Data / "other");
+    while (!window.ScanThreads().IsIdle()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    window.ScanPath(Data / "third");
+    EXPECT_EQ(window.PendingScanPath(), Data / "third");
+    ASSERT_TRUE(WaitUntil([&] { return window.RootNode()->GetFullPath() == Data / "third"; }));
+    // While the new scan runs there is nothing whole to save yet.
+    if (window.ScanThreads().Count() > 0) {
+        EXPECT_FALSE(window.ActSaveScanResult->isEnabled());
+    }
+    WaitForScan(window);
+    EXPECT_EQ(window.RootNode()->GetFileCount(), 2000);
+}
+
+TEST_F(FormMainTest, ShutDownJoinsThreadsInEveryState) {
+    Data.MkDir("s");
+    test::MakeChain(Data / "s", 2000);
+    for (int state = 0; state < 3; ++state) {
+        {
+            TFormMain window({Data.Path()});
+            if (state > 0) {
+                WaitForScan(window);
+                window.ScanSubDirNode(
+                    dynamic_cast<TDirNode*>(window.RootNode()->FindNodeByPath(Data / "s")));
+            }
+            if (state == 2) {
+                // Ended and unregistered, its end event not yet run.
+                while (!window.ScanThreads().IsIdle()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
+        }
+        EXPECT_EQ(LiveScanThreads(), 0) << state;
+    }
+}
+
+TEST_F(FormMainTest, FlatViewRescanKeepsSelectionAndFocus) {
+    MakeTree();
+    TFormMain window({Data.Path()});
+    WaitForScan(window);
+    window.ActShowFlatView->trigger();
+    auto& grid = window.VirtualFileTree();
+    auto* beta = window.RootNode()->FindNodeByPath(Data / "a/beta");
+    auto* c = window.RootNode()->FindNodeByPath(Data / "c");
+    grid.selectionModel()->select(grid.Model().IndexOf(beta),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    grid.selectionModel()->select(grid.Model().IndexOf(c),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    grid.selectionModel()->setCurrentIndex(grid.Model().IndexOf(c), QItemSelectionModel::NoUpdate);
+    Data.File("c/more", 500);
+    window.ActRefreshNode->trigger();
+    // While they are scanned, and afterwards.
+    EXPECT_EQ(grid.SelectedNodes().size(), 2U);
+    EXPECT_EQ(grid.FocusedNode(), c);
+    WaitForScan(window);
+    EXPECT_EQ(window.RootNode()->GetSize(), 8501);
+    auto selected = grid.SelectedNodes();
+    std::sort(selected.begin(), selected.end());
+    std::vector<TFileSystemNode*> expected{beta, c};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(selected, expected);
+    EXPECT_EQ(grid.FocusedNode(), c);
+}
+
+TEST_F(FormMainTest, RescanOfTheGroupedFilesUnderTheRoot) {
+    AppSettings().SetGroupSmallFiles(true);
+    AppSettings().SetGroupFileSize(1000);
+    Data.File("x", 10);
+    Data.File("y", 20);
+    Data.File("sub/z", 5000);
+    TFormMain window({Data.Path()});
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    WaitForScan(window);
+    auto& grid = window.VirtualFileTree();
+    const QModelIndex root = grid.model()->index(0, 0);
+    QModelIndex group;
+    for (int i = 0; i < grid.model()->rowCount(root); ++i) {
+        const QModelIndex row = grid.model()->index(i, 0, root);
+        if (grid.Model().NodeOf(row)->GetNodeType() == ntFileGroup) {
+            group = row;
+        }
+    }
+    ASSERT_TRUE(group.isValid());
+    grid.setCurrentIndex(group);
+    grid.selectionModel()->select(group,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Data.File("w", 30);
+    window.ActRefreshNode->trigger();
+    WaitForScan(window);
+    EXPECT_EQ(window.RootNode()->GetSize(), 5060);
+    // The root row still opens onto its children: sub and the grouped files.
+    const QModelIndex top = grid.model()->index(0, 0);
+    QTest::qWait(50);
+    EXPECT_TRUE(grid.model()->hasChildren(top));
+    EXPECT_TRUE(grid.isExpanded(top));
+    EXPECT_EQ(grid.model()->rowCount(top), 2);
+    // As the view has it: the rows below the root are shown.
+    EXPECT_TRUE(grid.indexBelow(top).isValid());
+}
+
+TEST_F(FormMainTest, TitleKeepsOneShortPathAndButtonsHaveNames) {
+    std::string deep = "long";
+    for (int i = 0; i < 30; ++i) {
+        deep += "/" + std::string(100, char('a' + i % 26));
+    }
+    for (int i = 0; i < 6000; ++i) {
+        Data.MkDir(deep + "/" + std::to_string(i));
+    }
+    TFormMain window;
+    window.FixedDriveRoots = [&] { return std::vector<std::string>{Data / "long"}; };
+    window.ScanFixedDrives();
+    int longest = 0;
+    bool sawPath = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        longest = std::max(longest, int(window.windowTitle().size()));
+        sawPath = sawPath || window.windowTitle().contains('/');
+        return !window.IsScanning();
+    }));
+    EXPECT_LE(longest, 80);
+    if (!sawPath) {
+        std::cerr << "the scan ended before the title showed a path\n";
+    }
+
+    // Every toolbar button has a name a screen reader can say.
+    for (QAction* action : window.findChild<QToolBar*>("ToolBarMain")->actions()) {
+        if (action->isSeparator()) {
+            continue;
+        }
+        QWidget* button = window.findChild<QToolBar*>("ToolBarMain")->widgetForAction(action);
+        ASSERT_NE(button, nullptr);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty())
+            << button->metaObject()->className();
+    }
 }
 
 } // namespace

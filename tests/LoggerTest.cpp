@@ -477,6 +477,28 @@ TEST_F(LoggerConfigTest, UnconfiguredLoggerReachesNoAppenderButErrorsReachStderr
     EXPECT_EQ(off.Finish(), "");
 }
 
+TEST_F(LoggerConfigTest, ProfilerLinesAppearOnlyWhenDebugOutputIsAskedFor) {
+    const TAtExit quiet = SetEnv("QUORVEL_DEBUG", "");
+    StartTimer(-777779);
+    const auto timerLine = [] {
+        TStderrCapture capture;
+        LogTimer(-777779, "OnCreate");
+        return capture.Finish();
+    };
+    EXPECT_EQ(timerLine(), "") << "by default";
+    {
+        const TAtExit debug = SetEnv("QUORVEL_DEBUG", "1");
+        EXPECT_TRUE(timerLine().starts_with("OnCreate: "));
+    }
+    const std::string appender = FileAppender("F", "f.log");
+    ASSERT_TRUE(Configure("log4d.rootLogger=INFO,F\n" + appender));
+    EXPECT_EQ(timerLine(), "") << "logging at info";
+    ASSERT_TRUE(Configure("log4d.rootLogger=INFO,F\nlog4d.logger.Quorvel=DEBUG\n" + appender));
+    EXPECT_TRUE(timerLine().starts_with("OnCreate: "));
+    ASSERT_TRUE(Configure("log4d.rootLogger=DEBUG,F\n" + appender));
+    EXPECT_TRUE(timerLine().starts_with("OnCreate: "));
+}
+
 TEST_F(LoggerConfigTest, SinkSeesEveryLineAndTakesOverTheErrorFallback) {
     ASSERT_TRUE(Configure("log4d.rootLogger=ERROR,F\n" + FileAppender("F", "f.log")));
     std::vector<std::pair<TLogLevel, std::string>> seen;
@@ -670,7 +692,8 @@ TEST(ProfilerTest, DefaultSeparatorComesFromTheEnvironmentAndLeavesTheLocaleAlon
     EXPECT_EQ(FormatTimerSeconds(1.5), "1" + expected + "5 s");
     EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), before);
 
-    // LogTimer writes one line, in that format, to standard error.
+    // Asked for, LogTimer writes one line, in that format, to standard error.
+    const TAtExit debug = SetEnv("QUORVEL_DEBUG", "1");
     TStderrCapture unknown;
     LogTimer(-777777, "Nothing");
     EXPECT_EQ(unknown.Finish(), "Nothing: 0.0 s\n");

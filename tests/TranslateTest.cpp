@@ -154,8 +154,9 @@ protected:
 
 TEST_F(TranslateTest, SwitchesBetweenTheBuiltCatalogsInOneProcess) {
     Environment.Set("LANG", "zh_CN.UTF-8");
-    // The Chinese keys have an English translation; without a catalog the keys show. A code
-    // is never a path, "C" and "POSIX" mean English, and the empty code the environment's.
+    // The Chinese keys have an English translation, which also stands in for a language
+    // without a catalog. A code is never a path, "C" and "POSIX" mean English, and the empty
+    // code the environment's.
     const struct {
         const char* Code;
         bool Found;
@@ -167,10 +168,11 @@ TEST_F(TranslateTest, SwitchesBetweenTheBuiltCatalogsInOneProcess) {
         {"zh_CN", true, "zh_CN", "分组的文件", "银行家舍入"},
         {"en", true, "en", "Grouped Files", "Banker's rounding"},
         {"de_AT", true, "de_AT", "Gruppierte Dateien", "Mathematisches Runden"},
-        {"xx", false, "xx", "Grouped Files", "银行四舍五入"},
+        {"xx", false, "xx", "Grouped Files", "Banker's rounding"},
         {"de_DE.UTF-8@euro", true, "de_DE", "Gruppierte Dateien", "Mathematisches Runden"},
-        {"zh", false, "zh", "Grouped Files", "银行四舍五入"}, // only zh_CN has a catalog
-        {"x/../de", false, nullptr, "Grouped Files", "银行四舍五入"},
+        {"zh", true, "zh", "分组的文件", "银行家舍入"}, // the only Chinese catalog, zh_CN
+        {"zh_TW", false, "zh_TW", "Grouped Files", "Banker's rounding"},
+        {"x/../de", false, nullptr, "Grouped Files", "Banker's rounding"},
         {"C", true, "en", "Grouped Files", "Banker's rounding"},
         {"", true, "zh_CN", "分组的文件", "银行家舍入"},
         {"POSIX", true, "en", "Grouped Files", "Banker's rounding"},
@@ -226,31 +228,76 @@ TEST_F(TranslateTest, RegionBeatsLanguageAndEarlierFolderBeatsLater) {
     EXPECT_EQ(Tr("Grouped Files"), "分组的文件");
 }
 
-TEST_F(TranslateTest, DefaultLanguageComesFromTheEnvironment) {
+TEST_F(TranslateTest, EnvironmentListsLanguagesInGettextOrder) {
+    EXPECT_EQ(EnvironmentLanguages(), std::vector<std::string>{}) << "nothing set";
     EXPECT_EQ(DefaultLanguage(), "en") << "nothing set";
+    using TList = std::vector<std::string>;
     const struct {
         const char* Name;
         const char* Value;
-        const char* Language;
+        TList Languages;
     } steps[] = {
-        {"LANG", "de_DE.UTF-8", "de_DE"},
-        {"LC_MESSAGES", "fr_FR.ISO-8859-1", "fr_FR"},
-        {"LC_ALL", "sr_RS@latin", "sr_RS"},
-        {"LANGUAGE", "pt_BR:de", "pt_BR"},
-        {"LANGUAGE", ":nl:de", "nl"}, // empty entries are skipped
-        {"LANGUAGE", "", "sr_RS"},    // an empty LANGUAGE counts as unset
-        {"LC_ALL", "C", "en"},
-        {"LC_ALL", "C.UTF-8", "en"},
-        {"LC_ALL", nullptr, "fr_FR"},
-        {"LC_MESSAGES", "POSIX", "en"},
-        {"LC_MESSAGES", nullptr, "de_DE"},
-        {"LANG", nullptr, "en"},
+        {"LANG", "de_DE.UTF-8", {"de_DE"}},
+        {"LC_MESSAGES", "fr_FR.ISO-8859-1", {"fr_FR"}},
+        {"LC_ALL", "sr_RS@latin", {"sr_RS"}},
+        {"LANGUAGE", "pt_BR:de", {"pt_BR", "de", "sr_RS"}},
+        {"LANGUAGE", ":nl::de_AT.UTF-8:", {"nl", "de_AT", "sr_RS"}}, // empty entries are skipped
+        {"LANGUAGE", "", {"sr_RS"}},                                 // empty counts as unset
+        {"LC_ALL", "C", {"en"}},
+        {"LC_ALL", "C.UTF-8", {"en"}},
+        {"LC_ALL", nullptr, {"fr_FR"}},
+        {"LC_MESSAGES", "POSIX", {"en"}},
+        {"LC_MESSAGES", nullptr, {"de_DE"}},
+        {"LANG", nullptr, {}},
     };
     for (const auto& step : steps) {
         Environment.Set(step.Name, step.Value);
-        EXPECT_EQ(DefaultLanguage(), step.Language)
+        EXPECT_EQ(EnvironmentLanguages(), step.Languages)
             << step.Name << "=" << (step.Value ? step.Value : "(unset)");
     }
+}
+
+TEST_F(TranslateTest, StartLanguageIsTheFirstListedWithACatalogElseEnglish) {
+    using TVars = std::vector<std::pair<const char*, const char*>>;
+    const struct {
+        TVars Vars;
+        const char* Language; // what DefaultLanguage picks
+        const char* Size;     // the column header "大小"
+        const char* Grouped;
+    } cases[] = {
+        {{{"LANGUAGE", "fr"}}, "en", "Size", "Grouped Files"},
+        {{{"LANGUAGE", "fr:de"}}, "de", "Größe", "Gruppierte Dateien"},
+        {{{"LANGUAGE", "fr_FR:de_AT"}}, "de_AT", "Größe", "Gruppierte Dateien"},
+        {{{"LANGUAGE", "zh"}}, "zh", "大小", "分组的文件"},
+        {{{"LANGUAGE", "zh_TW:zh_HK"}}, "en", "Size", "Grouped Files"},
+        {{{"LANG", "zh_TW.UTF-8"}}, "en", "Size", "Grouped Files"},
+        {{{"LANGUAGE", "fr"}, {"LANG", "de_DE.UTF-8"}}, "de_DE", "Größe", "Gruppierte Dateien"},
+        {{{"LANGUAGE", "fr"}, {"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}},
+         "en",
+         "Size",
+         "Grouped Files"},
+    };
+    for (const auto& c : cases) {
+        TEnvironment environment;
+        std::string trace;
+        for (const auto& [name, value] : c.Vars) {
+            environment.Set(name, value);
+            trace += std::string(name) + "=" + value + " ";
+        }
+        SCOPED_TRACE(trace);
+        EXPECT_EQ(DefaultLanguage(), c.Language);
+        // As the program starts, and as the empty code does.
+        for (const std::string& code : {DefaultLanguage(), std::string()}) {
+            UseLanguage(code);
+            EXPECT_EQ(CurrentLanguage(), c.Language);
+            EXPECT_EQ(Tr("大小"), c.Size);
+            EXPECT_EQ(Tr("Grouped Files"), c.Grouped);
+        }
+    }
+    // A language chosen explicitly beats the environment.
+    Environment.Set("LANGUAGE", "fr");
+    ASSERT_TRUE(UseLanguage("de"));
+    EXPECT_EQ(Tr("大小"), "Größe");
 }
 
 TEST_F(TranslateTest, CatalogFoldersAndInstalledLanguages) {

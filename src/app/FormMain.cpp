@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 #include "app/QtDispatcher.h"
 #include "export/TreeTypesExport.h"
+#include "platform/SysError.h"
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
 #include "support/FileVersion.h"
@@ -35,6 +36,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <sys/stat.h>
 #include <utility>
 
 namespace qv {
@@ -114,6 +116,19 @@ QIcon ThemeIcon(const char* Name, QStyle::StandardPixmap Fallback) {
 }
 
 constexpr const char* LocalDrivesCaption = TrNoop("Local Drives");
+
+// Whether Node lies strictly below Dir.
+bool IsInside(const TFileSystemNode& Node, const TDirNode& Dir) {
+    for (const TGroupNode* Up = Node.Parent(); Up; Up = Up->Parent()) {
+        if (Up == &Dir) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The longest path the window title shows; longer ones lose leading folders.
+constexpr int TitlePathLength = 60;
 
 } // namespace
 
@@ -247,9 +262,13 @@ TFormMain::~TFormMain() {
     }
     // After a failed save the user knows already; the same failure is only logged.
     SaveViewState(Saved);
+    // No end event runs after Shutdown; closing the dispatcher releases the workers whose
+    // event was already on its way, and then every worker can be joined, so none is still
+    // ending while the program's static objects go.
     Threads->Shutdown();
-    Threads.reset();
     Dispatcher->Close();
+    Threads->WaitForThreads();
+    Threads.reset();
     // The grid reads Source and the tree while it exists; it goes before them.
     Source.RootNode = nullptr;
     delete std::exchange(FileTree, nullptr);
@@ -363,8 +382,14 @@ void TFormMain::CreateStatusBar() {
     StatusPanel1 = new QLabel(this);
     StatusPanel1->setFixedWidth(150);
     StatusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Shown from a stopped scan's end to the next scan: the folders' marks alone are easy
+    // to miss.
+    StatusStopped = new QLabel(this);
+    StatusStopped->setObjectName(QStringLiteral("StatusStopped"));
+    StatusStopped->setVisible(false);
     // Panel 0 takes whatever panel 1 leaves.
     statusBar()->addWidget(StatusPanel0, 1);
+    statusBar()->addPermanentWidget(StatusStopped);
     statusBar()->addPermanentWidget(StatusPanel1);
 }
 
@@ -401,6 +426,15 @@ void TFormMain::Retranslate() {
     ActScanFixedDrives->setText(TrQ(LocalDrivesCaption));
     MenuItemExit->setText(TrQ("E&xit"));
     Info1->setText(TrQ("&About Quorvel..."));
+    StatusStopped->setText(TrQ("Scan stopped: the sizes are incomplete"));
+    // A screen reader names a button by its text; these show only their icons.
+    ToolBtnFavorites->setAccessibleName(TrQ("Recent Folders"));
+    for (QAction* Action : ToolBarMain->actions()) {
+        if (QWidget* Button = ToolBarMain->widgetForAction(Action);
+            Button && !Action->isSeparator() && Button != ToolBtnFavorites) {
+            Button->setAccessibleName(Action->iconText());
+        }
+    }
     FileTree->Model().Retranslate();
     FileTree->viewport()->update();
 }
@@ -412,7 +446,19 @@ void TFormMain::ProcessCommandLine(const std::vector<std::string>& Args) {
         Line += Arg;
     }
     LogInfo(Line);
-    if (!Args.empty() && DirectoryExists(Args.front())) {
+    if (!Args.empty() && !DirectoryExists(Args.front())) {
+        // The window still opens, empty; the user learns why nothing is scanned.
+        struct stat Info {};
+        const std::string Reason = ::stat(Args.front().c_str(), &Info) != 0
+                                       ? SysErrorMessage(errno)
+                                       : SysErrorMessage(ENOTDIR);
+        const std::string Message =
+            FormatText(Tr("“%s” cannot be scanned."), Args.front()) + "\n" + Reason;
+        LogError(Message);
+        ShowError(Message);
+        return;
+    }
+    if (!Args.empty()) {
         // A relative path would name the root after the shell's working directory of the
         // moment, and the tree's paths would follow the program's.
         std::error_code Error;
@@ -529,13 +575,15 @@ void TFormMain::RebuildFavouritesMenus() {
 // --- scan control -------------------------------------------------------------------------
 
 bool TFormMain::IsScanning() const {
-    // A thread unregisters before its end is delivered; the scan counts as running until
-    // ScanFinished has stopped the progress timers.
-    return !Threads->IsIdle() || TimerTreeRefresh->isActive();
+    // A thread unregisters before its end is delivered; the scan runs until the last end
+    // has been handled (and ScanFinished has stopped the progress timers).
+    return !Threads->IsSettled();
 }
 
 void TFormMain::ReplaceRoot(std::unique_ptr<TRootNode> NewRoot) {
     DiscardFlatNodes();
+    // An end event still on its way must not reach into the old tree.
+    Threads->ForgetAllNodes();
     // The rows move to the new tree before the old one is freed at the end of this scope.
     const std::unique_ptr<TRootNode> Old = std::exchange(Root, std::move(NewRoot));
     Source.RootNode = Root.get();
@@ -543,7 +591,7 @@ void TFormMain::ReplaceRoot(std::unique_ptr<TRootNode> NewRoot) {
 }
 
 void TFormMain::ScanPath(const std::string& Path) {
-    if (!Threads->IsIdle()) {
+    if (!Threads->IsSettled()) {
         PendingPath = Path;
         Threads->StopAll();
         return;
@@ -554,6 +602,8 @@ void TFormMain::ScanPath(const std::string& Path) {
     }
     LastPath = Dir;
     PendingPath.clear();
+    ShowScanStopped(false);
+    LastScanSeconds = -1;
     Caption = QStringLiteral("Quorvel - ") + PathText(Dir);
     setWindowTitle(Caption);
     ShowScanTime(-1);
@@ -571,16 +621,19 @@ void TFormMain::ScanPath(const std::string& Path) {
 }
 
 void TFormMain::ScanFixedDrives() {
-    if (!Threads->IsIdle()) {
+    if (!Threads->IsSettled()) {
         PendingPath = Tr(LocalDrivesCaption);
         Threads->StopAll();
         return;
     }
     PendingPath.clear();
+    ShowScanStopped(false);
+    LastScanSeconds = -1;
     Caption = QStringLiteral("Quorvel - ") + TrQ(LocalDrivesCaption);
     setWindowTitle(Caption);
     ShowScanTime(-1);
-    auto NewRoot = std::make_unique<TFixedDrivesNode>();
+    auto NewRoot = FixedDriveRoots ? std::make_unique<TFixedDrivesNode>(FixedDriveRoots())
+                                   : std::make_unique<TFixedDrivesNode>();
     NewRoot->SetScanning(true);
     NewRoot->SetGroupFileSize(AppSettings().GroupSmallFiles() ? AppSettings().GroupFileSize() : 0);
     ReplaceRoot(std::move(NewRoot));
@@ -624,15 +677,34 @@ void TFormMain::ScanSubDirNode(TDirNode* Node) {
     if (Threads->StopThreadsInside(*Node) > 0) {
         LogDebug("children stopped");
     }
+    // The stopped threads have left their nodes; their end events, and that of an earlier
+    // scan of Node itself still on its way, must not come back to them.
+    Threads->ForgetNodesInside(*Node);
     // Rows of the old children go before the children do.
-    DiscardFlatNodes();
     if (GetDirViewStyle() == dvsFlat) {
-        FileTree->Model().Rebuild(dvsFlat);
+        // The rows are made again without the nodes about to go; the others keep their
+        // selection and the focus, which the rebuild takes over from the rows.
+        std::vector<TFileSystemNode*> Kept;
+        for (TFileSystemNode* Flat : GetFlatNodes()) {
+            if (!IsInside(*Flat, *Node)) {
+                Kept.push_back(Flat);
+            }
+        }
+        FileTree->RebuildRows(dvsFlat, Kept);
     } else {
         FileTree->Model().ReleaseChildren(*Node);
     }
+    DiscardFlatNodes();
+    ShowScanStopped(false);
     Node->ClearForRescan();
     Node->SetScanning(true);
+    // An open row stays open: its children are made again at once (none yet), so that the
+    // refresh ticks add the rows the scan finds. Left to the view, a row that is already
+    // open would never ask for them again.
+    if (const QModelIndex Row = FileTree->Model().IndexOf(Node);
+        Row.isValid() && FileTree->isExpanded(Row) && FileTree->Model().canFetchMore(Row)) {
+        FileTree->Model().fetchMore(Row);
+    }
     RefreshView();
     if (TDirScanThread* Thread = Threads->StartThread(*Node)) {
         Thread->SetOnTerminate([this](TThread& T) { SubDirScanTerminated(T); });
@@ -662,9 +734,15 @@ void TFormMain::RefreshPath(const std::string& Path) {
 
 void TFormMain::ScanTerminated(TThread& Thread) {
     auto& ScanThread = static_cast<TDirScanThread&>(Thread);
-    MainScanThread = nullptr;
+    // The end of an older scan may come after a new one started.
+    if (MainScanThread == &ScanThread) {
+        MainScanThread = nullptr;
+    }
     Threads->Remove(&ScanThread);
-    if (Threads->IsIdle()) {
+    if (!ScanThread.NodeReleased()) {
+        LastScanSeconds = ScanThread.Scanner().ElapsedSeconds();
+    }
+    if (Threads->IsSettled()) {
         ScanFinished(ScanThread);
     }
     if (!PendingPath.empty()) {
@@ -677,25 +755,36 @@ void TFormMain::ScanTerminated(TThread& Thread) {
 void TFormMain::SubDirScanTerminated(TThread& Thread) {
     auto& ScanThread = static_cast<TDirScanThread&>(Thread);
     Threads->Remove(&ScanThread);
-    // The ancestors' totals first: the grid reads sizes once per refresh, and the refresh
-    // of ScanFinished is the last one when no other scan runs.
-    TDirNode& Node = ScanThread.Scanner().RootNode();
-    std::vector<TDirNode*> Ancestors;
-    for (TGroupNode* Up = Node.Parent(); Up; Up = Up->Parent()) {
-        auto* Dir = dynamic_cast<TDirNode*>(Up);
-        if (!Dir) {
-            break;
-        }
-        Dir->UpdateTotals();
-        Ancestors.push_back(Dir);
+    const bool Last = Threads->IsSettled();
+    // The root stops scanning before the totals are stored: UpdateTotals leaves a node
+    // that is being scanned alone, and "Local Drives" would keep no total at all.
+    if (Last && Root) {
+        Root->SetScanning(false);
     }
-    if (Threads->IsIdle()) {
+    // A node that was cleared or freed since (a re-scan of a folder above it, a new tree)
+    // is not touched.
+    std::vector<TDirNode*> Shown;
+    if (!ScanThread.NodeReleased()) {
+        LastScanSeconds = ScanThread.Scanner().ElapsedSeconds();
+        // The ancestors' totals before the refresh of ScanFinished: the grid reads sizes
+        // once per refresh, and that one is the last when no other scan runs.
+        TDirNode& Node = ScanThread.Scanner().RootNode();
+        for (TGroupNode* Up = Node.Parent(); Up; Up = Up->Parent()) {
+            auto* Dir = dynamic_cast<TDirNode*>(Up);
+            if (!Dir) {
+                break;
+            }
+            Dir->UpdateTotals();
+            Shown.push_back(Dir);
+        }
+        Shown.push_back(&Node);
+    }
+    if (Last) {
         ScanFinished(ScanThread);
     }
-    for (TDirNode* Dir : Ancestors) {
+    for (TDirNode* Dir : Shown) {
         FileTree->ShowNodeRow(Dir);
     }
-    FileTree->ShowNodeRow(&Node);
     if (!PendingPath.empty()) {
         QMetaObject::invokeMethod(
             this, [this] { StartPendingScan(); }, Qt::QueuedConnection);
@@ -723,7 +812,10 @@ void TFormMain::ScanFinished(TDirScanThread& Thread) {
     TimerTreeRefresh->stop();
     TimerStatusBar->stop();
     StatusPanel0->clear();
-    ShowScanTime(Thread.Scanner().ElapsedSeconds());
+    // The duration of the last thread that scanned the current tree: a thread stopped for a
+    // re-scan above it, or one of an older tree, says nothing about this one.
+    ShowScanTime(Thread.NodeReleased() ? LastScanSeconds : Thread.Scanner().ElapsedSeconds());
+    ShowScanStopped(ScanWasStopped);
     setWindowTitle(Caption);
     DiscardFlatNodes();
     RefreshView();
@@ -755,11 +847,23 @@ void TFormMain::TimerTreeRefreshTimer() {
 }
 
 void TFormMain::TimerStatusBarTimer() {
-    const QString Text = PathText(Threads->GetCurrentPath());
-    StatusPanel0->setText(Text);
+    const std::string Path = Threads->GetCurrentPath();
+    StatusPanel0->setText(PathText(Path));
     // The title shows the walk in the task bar; before the first directory, the caption.
-    setWindowTitle(Text.isEmpty() ? Caption : Text);
+    // A title bar has no room for a deep path: it keeps the end, which says the most.
+    const auto Characters = [](std::string_view Text) {
+        return int(PathText(std::string(Text)).size());
+    };
+    setWindowTitle(Path.empty()
+                       ? Caption
+                       : QStringLiteral("Quorvel - ") +
+                             PathText(ShortenPathToWidth(Path, Characters, TitlePathLength)));
     UpdateActions();
+}
+
+void TFormMain::ShowScanStopped(bool Stopped) {
+    ScanWasStopped = Stopped;
+    StatusStopped->setVisible(Stopped);
 }
 
 void TFormMain::VirtualFileTreeChange(TFileSystemNode* Node) {
@@ -837,7 +941,9 @@ void TFormMain::BuildFlatList() {
         auto* Dir = dynamic_cast<TDirNode*>(Child);
         if (Dir && Dir->HasChildren()) {
             Stack.push_back({Dir, 0});
-        } else if (Child->GetSize() >= Threshold) {
+        } else if (Child->GetSize() >= Threshold || (Dir && Dir->IsScanning())) {
+            // A folder being scanned starts from nothing: its row stays, with the
+            // selection and the focus on it, and shows the scan.
             FlatNodes->push_back(Child);
         }
     }
@@ -899,6 +1005,9 @@ void TFormMain::ActRefreshExecute() {
 }
 
 void TFormMain::ActStopScanExecute() {
+    if (!Threads->IsIdle()) {
+        ScanWasStopped = true;
+    }
     Threads->StopAll();
 }
 
@@ -931,18 +1040,10 @@ void TFormMain::ActRefreshNodeExecute() {
             Dirs.push_back(Parent);
         }
     }
-    auto Inside = [](const TFileSystemNode* Node, const TDirNode* Dir) {
-        for (const TGroupNode* Up = Node->Parent(); Up; Up = Up->Parent()) {
-            if (Up == Dir) {
-                return true;
-            }
-        }
-        return false;
-    };
     std::vector<TDirNode*> Chosen;
     for (TDirNode* Dir : Dirs) {
         const bool Covered = std::any_of(Dirs.begin(), Dirs.end(), [&](const TDirNode* Other) {
-            return Other != Dir && Inside(Dir, Other);
+            return Other != Dir && IsInside(*Dir, *Other);
         });
         if (!Covered && std::find(Chosen.begin(), Chosen.end(), Dir) == Chosen.end()) {
             Chosen.push_back(Dir);

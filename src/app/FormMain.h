@@ -94,6 +94,10 @@ public:
     std::function<std::optional<TSaveChoice>(const std::string& Dir, const std::string& Name,
                                              const std::string& Filter, int FilterIndex)>
         SaveDialog;
+    // The drives "Local Drives" scans; unset: the fixed drives of the mount table.
+    std::function<std::vector<std::string>()> FixedDriveRoots;
+    // Whether the last scan was stopped by the user (said in the status bar until the next).
+    [[nodiscard]] bool ScanStoppedShown() const noexcept { return ScanWasStopped; }
 
     // --- actions (named as the commands they run) --------------------------------------
     QAction* ActDirSelect = nullptr;
@@ -146,6 +150,7 @@ private:
     void ScanFinished(TDirScanThread& Thread);
     void StartPendingScan();
     void StartProgressTimers();
+    void ShowScanStopped(bool Stopped);
     // Shows NewRoot and frees the old tree once no row refers to it.
     void ReplaceRoot(std::unique_ptr<TRootNode> NewRoot);
     void DiscardFlatNodes() { FlatNodes.reset(); }
@@ -161,6 +166,8 @@ private:
     std::unique_ptr<TRootNode> Root;
     std::optional<std::vector<TFileSystemNode*>> FlatNodes;
     TDirScanThread* MainScanThread = nullptr;
+    double LastScanSeconds = -1; // of the last thread that scanned the current tree
+    bool ScanWasStopped = false;
     std::string PendingPath;
     std::string LastPath;
     TMRUDirList FavouriteDirs;
@@ -175,6 +182,7 @@ private:
     TVirtualFileTree* FileTree = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusStopped = nullptr;
     QMenu* MenuFile = nullptr;
     QMenu* MenuItemMRUDirList = nullptr;
     QMenu* Bearbeiten1 = nullptr;

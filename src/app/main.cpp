@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/FormMain.h"
 #include "app/QvApplication.h"
+#include "platform/Display.h"
 #include "platform/NamedMutex.h"
 #include "settings/QvSettings.h"
 #include "support/QvLogger.h"
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <clocale>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,10 @@ int main(int argc, char** argv) {
         return status;
     }
 
+    if (const std::optional<std::string> message = qv::NoDisplayMessage()) {
+        std::cerr << "quorvel: " << *message << '\n';
+        return 1;
+    }
     const qv::TNamedMutex running("Quorvel.Mutex");
     qv::TQvApplication app(argc, argv);
     // Qt resets LC_CTYPE from an unset LANG to "C"; the log needs UTF-8 to keep names.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <pthread.h>
 #include <thread>
 
 namespace qv {
@@ -21,21 +22,20 @@ TDirScanThread::TDirScanThread(TDirNode& Node, TMainThreadDispatcher& Dispatcher
     SetPriority(tpLower);
 }
 
-TDirScanThread::~TDirScanThread() {
-    StopAndWait();
-}
-
 void TDirScanThread::StopAndWait() {
     Terminate();
     DirScanner->Stop();
-    while (DirScanner->Busy())
-        std::this_thread::sleep_for(10ms);
     // A thread never started ends now, without scanning; it cannot unregister and free
     // itself before the caller releases the list's lock.
     Resume();
+    // Not only the walk: a thread resumed a moment ago has not begun it yet, and still
+    // marks its node when it sees the stop.
+    WaitForExecute();
 }
 
 void TDirScanThread::Execute() {
+    // Named, so that a debugger, top and the tests can tell the scan threads apart.
+    ::pthread_setname_np(::pthread_self(), "QvScan");
     if (Terminated()) {
         // Stopped before it began: the node shows that nothing was counted, and no longer
         // claims to be scanned.
@@ -69,8 +69,30 @@ void TDirScanThread::DoTerminate() {
         std::lock_guard guard(Owner->Lock);
         std::erase(Owner->Threads, this);
         handler = TakeOnTerminate();
+        if (handler)
+            Owner->Ending.push_back(this);
     }
-    Deliver(handler);
+    if (!handler)
+        return;
+    DeliverEnd(handler);
+    // The dispatcher was closed before the event could run.
+    std::lock_guard guard(Owner->Lock);
+    std::erase(Owner->Ending, this);
+}
+
+void TDirScanThread::DeliverEnd(const TNotifyEvent& Handler) {
+    Deliver([this, &Handler](TThread& Thread) {
+        {
+            // Leaving the ending ones first, so that the handler of the last thread sees
+            // the list settled.
+            std::lock_guard guard(Owner->Lock);
+            const auto found = std::find(Owner->Ending.begin(), Owner->Ending.end(), this);
+            if (found == Owner->Ending.end())
+                return; // dropped by Shutdown
+            Owner->Ending.erase(found);
+        }
+        Handler(Thread);
+    });
 }
 
 // --- TDirScanThreadList ------------------------------------------------------------------
@@ -92,12 +114,17 @@ TDirScanThread* TDirScanThreadList::StartThread(TDirNode& Node) {
     auto thread = std::make_unique<TDirScanThread>(Node, Dispatcher, Registry);
     TDirScanThread* result = thread.get();
     Registry->Threads.push_back(result);
-    TThread::Adopt(std::move(thread));
+    TThread::Adopt(std::move(thread), Registry->Joiner);
     return result;
 }
 
 bool TDirScanThreadList::IsIdle() const {
     return Count() == 0;
+}
+
+bool TDirScanThreadList::IsSettled() const {
+    std::lock_guard guard(Registry->Lock);
+    return Registry->Threads.empty() && Registry->Ending.empty();
 }
 
 bool TDirScanThreadList::IsFull() const {
@@ -140,6 +167,32 @@ int TDirScanThreadList::StopThreadsInside(const TDirNode& Node) {
     return stopped;
 }
 
+int TDirScanThreadList::ForgetNodesInside(const TDirNode& Node) {
+    std::lock_guard guard(Registry->Lock);
+    int forgotten = 0;
+    for (auto* list : {&Registry->Threads, &Registry->Ending})
+        for (TDirScanThread* thread : *list) {
+            // A released thread's node may be gone already; the others' nodes and all
+            // their ancestors are alive: nodes are forgotten before they are freed.
+            if (thread->Released)
+                continue;
+            for (const TFileSystemNode* p = &thread->Scanner().RootNode(); p; p = p->Parent())
+                if (p == &Node) {
+                    thread->Released = true;
+                    ++forgotten;
+                    break;
+                }
+        }
+    return forgotten;
+}
+
+void TDirScanThreadList::ForgetAllNodes() {
+    std::lock_guard guard(Registry->Lock);
+    for (auto* list : {&Registry->Threads, &Registry->Ending})
+        for (TDirScanThread* thread : *list)
+            thread->Released = true;
+}
+
 void TDirScanThreadList::Shutdown() {
     {
         std::lock_guard guard(Registry->Lock);
@@ -147,9 +200,15 @@ void TDirScanThreadList::Shutdown() {
             thread->SetOnTerminate(nullptr);
             thread->StopAndWait();
         }
+        // Events already on their way are dropped when they arrive.
+        Registry->Ending.clear();
     }
     while (!IsIdle())
         std::this_thread::sleep_for(50ms);
+}
+
+void TDirScanThreadList::WaitForThreads() {
+    Registry->Joiner->JoinAll();
 }
 
 } // namespace qv

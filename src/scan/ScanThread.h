@@ -5,9 +5,15 @@
 // Threading: the list's functions are called on the main thread. A worker unregisters
 // itself when its scan has ended and then delivers its termination event on the main
 // thread (through the dispatcher) while it waits; so a handler already sees the list
-// without it. Lock order: the list's lock, then a scanner's path lock. The list's state
-// lives in a shared registry that the workers hold too, so a worker that ends after the
-// list was destroyed never touches freed memory.
+// without it. Until that event has run the list counts the thread as ending (IsSettled).
+// Lock order: the list's lock, then a scanner's path lock. The list's state lives in a
+// shared registry that the workers hold too, so a worker that ends after the list was
+// destroyed never touches freed memory.
+//
+// Nodes: a worker writes to its node until its Execute has returned, and its termination
+// handler may read it. Whoever frees nodes first stops the threads inside them (which waits
+// for their Execute to return) and then calls ForgetNodesInside or ForgetAllNodes; a
+// handler asks NodeReleased before it touches the thread's node.
 
 #include "scan/DirScan.h"
 #include "support/QvThread.h"
@@ -26,6 +32,10 @@ class TDirScanThread;
 struct TScanThreadRegistry {
     std::mutex Lock;
     std::vector<TDirScanThread*> Threads; // registration order
+    // Unregistered threads whose termination event is on its way to the main thread.
+    std::vector<TDirScanThread*> Ending;
+    // The workers' handles, joined by WaitForThreads.
+    std::shared_ptr<TThreadJoiner> Joiner = std::make_shared<TThreadJoiner>();
 };
 
 class TDirScanThread final : public TThread {
@@ -34,9 +44,11 @@ public:
     // freeing itself when it ends.
     TDirScanThread(TDirNode& Node, TMainThreadDispatcher& Dispatcher,
                    std::shared_ptr<TScanThreadRegistry> Owner);
-    ~TDirScanThread() override;
 
     [[nodiscard]] TDirScanner& Scanner() noexcept { return *DirScanner; }
+    // True once the list was told that this thread's node is about to be freed (or was):
+    // its termination handler must then leave the node alone. Main thread only.
+    [[nodiscard]] bool NodeReleased() const noexcept { return Released; }
 
 protected:
     void Execute() override;
@@ -44,14 +56,17 @@ protected:
 
 private:
     friend class TDirScanThreadList;
-    // Sets the terminated flag, stops the scanner and waits until it has left its walk; a
-    // thread that was never resumed is then started, so that it ends without scanning and
-    // unregisters. Only under the list's lock: a registered thread cannot free itself
-    // before that lock is released.
+    // Sets the terminated flag, stops the scanner, starts a thread that was never resumed
+    // (it then ends without scanning) and waits until Execute has returned: after that the
+    // thread writes to no node. Only under the list's lock: a registered thread cannot free
+    // itself before that lock is released.
     void StopAndWait();
+    // Delivers Handler unless Shutdown took the thread out of the ending ones meanwhile.
+    void DeliverEnd(const TNotifyEvent& Handler);
 
     std::unique_ptr<TDirScanner> DirScanner;
     std::shared_ptr<TScanThreadRegistry> Owner;
+    bool Released = false; // main thread only (see NodeReleased)
 };
 
 class TDirScanThreadList {
@@ -68,6 +83,9 @@ public:
     // The caller sets OnTerminate and then resumes it; the thread frees itself.
     TDirScanThread* StartThread(TDirNode& Node);
     [[nodiscard]] bool IsIdle() const;
+    // No thread registered and no termination event still to be run: the end of every
+    // thread started here has been handled.
+    [[nodiscard]] bool IsSettled() const;
     [[nodiscard]] bool IsFull() const;
     [[nodiscard]] int Count() const;
     [[nodiscard]] int MaxThreads() const noexcept { return Max; }
@@ -80,9 +98,18 @@ public:
     void StopAll();
     // Stops the threads whose root lies strictly below Node; returns how many.
     int StopThreadsInside(const TDirNode& Node);
+    // Marks the threads whose node is Node or lies below it, running or ending, so that
+    // their handlers leave their nodes alone (NodeReleased); returns how many. Call before
+    // Node's children are freed, after the threads inside were stopped.
+    int ForgetNodesInside(const TDirNode& Node);
+    // The same for every thread: call before the whole tree is freed.
+    void ForgetAllNodes();
     // Stops every thread without letting any termination event through, and returns once
     // all have unregistered.
     void Shutdown();
+    // Joins every thread started here. Only when none can be waiting for the main thread:
+    // after Shutdown once the dispatcher is closed, or once every event was handled.
+    void WaitForThreads();
 
 private:
     int Max;

@@ -894,6 +894,17 @@ void LogMessage(TLogLevel level, std::string_view message) {
     }
 }
 
+bool IsDebugOutputEnabled() noexcept {
+    if (const char* debug = std::getenv("QUORVEL_DEBUG");
+        debug != nullptr && debug == std::string_view("1"))
+        return true;
+    try {
+        return IsLoggingConfigured() && FacadeLogger()->isDebugEnabled();
+    } catch (...) {
+        return false;
+    }
+}
+
 TLogSink SetLogSink(TLogSink sink) {
     std::lock_guard guard(SinkLock);
     TLogSink old = std::move(Sink);

@@ -79,6 +79,11 @@ inline void LogError(std::string_view message) {
 // several threads never mix; failures are ignored.
 void WriteStandardError(std::string_view Text) noexcept;
 
+// Whether developers' diagnostics such as the profiler's timings go to standard error:
+// only when the environment has QUORVEL_DEBUG=1 or the configuration logs "Quorvel" at
+// debug level. By default standard error carries errors alone.
+[[nodiscard]] bool IsDebugOutputEnabled() noexcept;
+
 using TLogSink = std::function<void(TLogLevel, std::string_view)>;
 
 // A hook for tests and start-up code: while set, the sink receives every facade line at

@@ -115,6 +115,8 @@ std::string FormatTimerSeconds(double Seconds) {
 }
 
 void LogTimer(std::int32_t Id, std::string_view Name) noexcept {
+    if (!IsDebugOutputEnabled())
+        return;
     try {
         std::string line(Name);
         // One line, whatever the name holds.

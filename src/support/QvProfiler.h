@@ -1,7 +1,7 @@
 #pragma once
 // Stopwatches addressed by integer ids, for timing start-up steps and worker runs. The
-// process-wide profiler reports to standard error, not to the log, so that timings show up
-// even when logging is not configured.
+// process-wide profiler reports to standard error, not to the log, so that a developer sees
+// timings without setting up a log file; it does so only when asked (IsDebugOutputEnabled).
 //
 // Threading: a TLLProfiler may be used from several threads; its timer list is locked.
 
@@ -72,8 +72,9 @@ void StartTimer(std::int32_t Id);
 // environment without touching the process's locale ("." under C).
 [[nodiscard]] std::string FormatTimerSeconds(double Seconds);
 
-// Writes "Name: <seconds> s" for the process-wide timer Id as one line to standard error.
-// An id that was never started reports "Name: 0.0 s".
+// Writes "Name: <seconds> s" for the process-wide timer Id as one line to standard error
+// while IsDebugOutputEnabled(); otherwise nothing. An id that was never started reports
+// "Name: 0.0 s".
 void LogTimer(std::int32_t Id, std::string_view Name) noexcept;
 
 } // namespace qv

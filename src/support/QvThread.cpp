@@ -68,6 +68,42 @@ void TQueuedDispatcher::Close() {
     Changed.notify_all();
 }
 
+// --- TThreadJoiner -----------------------------------------------------------------------
+
+TThreadJoiner::~TThreadJoiner() {
+    JoinAll();
+}
+
+void TThreadJoiner::Add(std::thread Thread, std::shared_ptr<const std::atomic<bool>> Ended) {
+    std::vector<TEntry> ended;
+    {
+        std::lock_guard guard(Lock);
+        auto done = [](const TEntry& e) { return e.Ended->load(std::memory_order_acquire); };
+        for (TEntry& entry : Entries)
+            if (done(entry))
+                ended.push_back(std::move(entry));
+        std::erase_if(Entries, [](const TEntry& e) { return !e.Thread.joinable(); });
+        Entries.push_back({std::move(Thread), std::move(Ended)});
+    }
+    // Joined outside the lock; each has only its last instructions left.
+    for (TEntry& entry : ended)
+        entry.Thread.join();
+}
+
+void TThreadJoiner::JoinAll() {
+    std::vector<TEntry> all;
+    {
+        std::lock_guard guard(Lock);
+        all.swap(Entries);
+    }
+    for (TEntry& entry : all) {
+        if (entry.Thread.get_id() == std::this_thread::get_id())
+            entry.Thread.detach(); // the last owner let go on this very thread
+        else
+            entry.Thread.join();
+    }
+}
+
 // --- TThread -----------------------------------------------------------------------------
 
 TThread::TThread(TMainThreadDispatcher& Dispatcher) : Dispatcher(Dispatcher) {}
@@ -77,9 +113,10 @@ TThread::~TThread() {
         Worker.join();
 }
 
-void TThread::Adopt(std::unique_ptr<TThread> Thread) {
+void TThread::Adopt(std::unique_ptr<TThread> Thread, std::shared_ptr<TThreadJoiner> Joiner) {
     TThread* thread = Thread.get();
     thread->FreeOnTerminate = true;
+    thread->Joiner = std::move(Joiner);
     thread->Self = std::move(Thread);
 }
 
@@ -87,8 +124,18 @@ void TThread::Resume() {
     if (Started.exchange(true))
         return;
     if (FreeOnTerminate) {
-        // The thread may end and free itself at once: nothing of it is touched afterwards.
-        std::thread([this] { Run(); }).detach();
+        // The thread may end and free itself at once: nothing of it is touched afterwards,
+        // so what the start needs is taken out first.
+        std::shared_ptr<TThreadJoiner> joiner = Joiner;
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        std::thread worker([this, ended] {
+            Run();
+            ended->store(true, std::memory_order_release);
+        });
+        if (joiner)
+            joiner->Add(std::move(worker), std::move(ended));
+        else
+            worker.detach();
         return;
     }
     Worker = std::thread([this] { Run(); });
@@ -134,6 +181,8 @@ void TThread::Run() {
     } catch (...) {
         LogError("Thread ended by an unknown exception");
     }
+    HasExecuted.store(true, std::memory_order_release);
+    HasExecuted.notify_all();
     try {
         DoTerminate();
     } catch (const std::exception& e) {

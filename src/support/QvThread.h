@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace qv {
 
@@ -54,6 +55,34 @@ private:
 
 enum TThreadPriority { tpNormal, tpLower };
 
+// Keeps the handles of self-freeing threads so that their owner can join them at the end
+// instead of leaving them detached: a detached thread may still be ending while the
+// program's static objects (the logger) are destroyed.
+//
+// Threading: any thread. A joiner destroyed on one of its own threads detaches that one.
+class TThreadJoiner {
+public:
+    TThreadJoiner() = default;
+    TThreadJoiner(const TThreadJoiner&) = delete;
+    TThreadJoiner& operator=(const TThreadJoiner&) = delete;
+    ~TThreadJoiner();
+
+    // Takes Thread; Ended is set by the thread as the last thing it does. Joins the threads
+    // that have ended meanwhile, so the handles do not pile up.
+    void Add(std::thread Thread, std::shared_ptr<const std::atomic<bool>> Ended);
+    // Joins every thread added so far. Only when none of them can be waiting for the
+    // caller (a termination event waits for the main thread).
+    void JoinAll();
+
+private:
+    struct TEntry {
+        std::thread Thread;
+        std::shared_ptr<const std::atomic<bool>> Ended;
+    };
+    std::mutex Lock;
+    std::vector<TEntry> Entries;
+};
+
 class TThread {
 public:
     using TNotifyEvent = std::function<void(TThread&)>;
@@ -77,8 +106,17 @@ public:
     void SetOnTerminate(TNotifyEvent Handler);
     // Waits until Execute and DoTerminate are done (not for self-freeing threads).
     void WaitFor();
-    // Hands a suspended thread its own ownership: it frees itself when it ends.
-    static void Adopt(std::unique_ptr<TThread> Thread);
+    // Whether Execute has returned (or the thread ended without running it).
+    [[nodiscard]] bool ExecuteEnded() const noexcept {
+        return HasExecuted.load(std::memory_order_acquire);
+    }
+    // Waits until Execute has returned; the thread must have been resumed. The caller must
+    // keep a self-freeing thread from ending meanwhile (DoTerminate may still follow).
+    void WaitForExecute() const noexcept { HasExecuted.wait(false, std::memory_order_acquire); }
+    // Hands a suspended thread its own ownership: it frees itself when it ends. With a
+    // Joiner its handle goes there when it starts, else it is detached.
+    static void Adopt(std::unique_ptr<TThread> Thread,
+                      std::shared_ptr<TThreadJoiner> Joiner = nullptr);
 
 protected:
     virtual void Execute() = 0;
@@ -95,10 +133,12 @@ private:
     TMainThreadDispatcher& Dispatcher;
     std::thread Worker;
     std::unique_ptr<TThread> Self; // set by Adopt; released when the thread ends
+    std::shared_ptr<TThreadJoiner> Joiner;
     std::mutex HandlerLock;
     TNotifyEvent OnTerminate;
     std::atomic<bool> IsTerminated{false};
     std::atomic<bool> Started{false};
+    std::atomic<bool> HasExecuted{false};
     bool FreeOnTerminate = false;
     TThreadPriority Priority = tpNormal;
 };

@@ -145,17 +145,41 @@ const char* MoImageProblem(const std::vector<char>& Data) {
     return nullptr;
 }
 
-// Loads the catalog of Language (de_AT: de_AT in every folder, then de) into Catalog.
-// Returns false when there is none or none that can be used.
-bool LoadCatalog(TCatalog& Catalog, const std::vector<std::string>& Folders) {
-    std::vector<std::string> candidates{Catalog.Language};
-    if (const std::size_t bar = Catalog.Language.find('_'); bar != std::string::npos && bar > 0)
-        candidates.push_back(Catalog.Language.substr(0, bar));
+// The catalogs that may serve Language, in order: de_AT, then de. The only Chinese catalog
+// is Simplified, which a bare "zh" gets; zh_TW and zh_HK readers write Traditional
+// characters and are better served by English.
+std::vector<std::string> CatalogCandidates(const std::string& Language) {
+    std::vector<std::string> candidates{Language};
+    if (const std::size_t bar = Language.find('_'); bar != std::string::npos && bar > 0)
+        candidates.push_back(Language.substr(0, bar));
+    else if (Language == "zh")
+        candidates.push_back("zh_CN");
+    return candidates;
+}
 
-    for (const std::string& candidate : candidates) {
+std::string CatalogPath(const std::string& Folder, const std::string& Code) {
+    return Folder + "/" + Code + "/LC_MESSAGES/" + CatalogDomain + ".mo";
+}
+
+bool HasCatalog(const std::string& Language, const std::vector<std::string>& Folders) {
+    if (!IsLanguageCode(Language))
+        return false;
+    for (const std::string& candidate : CatalogCandidates(Language))
         for (const std::string& folder : Folders) {
-            const std::string path =
-                folder + "/" + candidate + "/LC_MESSAGES/" + CatalogDomain + ".mo";
+            std::error_code error;
+            if (fs::is_regular_file(CatalogPath(folder, candidate), error))
+                return true;
+        }
+    return false;
+}
+
+// Loads the first usable catalog of Candidates into Catalog, each tried in every folder
+// before the next. Returns false when there is none.
+bool LoadCatalog(TCatalog& Catalog, const std::vector<std::string>& Candidates,
+                 const std::vector<std::string>& Folders) {
+    for (const std::string& candidate : Candidates) {
+        for (const std::string& folder : Folders) {
+            const std::string path = CatalogPath(folder, candidate);
             const std::optional<std::vector<char>> image = ReadCatalogFile(path);
             if (!image)
                 continue;
@@ -217,10 +241,12 @@ bool UseLanguage(const std::string& Code) {
     catalog->Language = Code.empty() ? DefaultLanguage() : NormaliseCode(Code);
 
     std::lock_guard switching(SwitchLock);
-    bool found = false;
-    if (IsLanguageCode(catalog->Language))
-        found = LoadCatalog(*catalog, GetCatalogFolders());
-    if (!found)
+    const std::vector<std::string> folders = GetCatalogFolders();
+    const bool found = IsLanguageCode(catalog->Language) &&
+                       LoadCatalog(*catalog, CatalogCandidates(catalog->Language), folders);
+    // Many keys are Chinese texts, so the keys would make a mixed interface: English is the
+    // better stand-in.
+    if (!found && (catalog->Language == "en" || !LoadCatalog(*catalog, {"en"}, folders)))
         LogDebug("No message catalog for \"" + catalog->Language + "\": the keys are shown");
     std::lock_guard guard(StateLock);
     Current = std::move(catalog);
@@ -232,25 +258,36 @@ std::string CurrentLanguage() {
     return Current ? Current->Language : std::string();
 }
 
-std::string DefaultLanguage() {
-    std::string_view value;
+std::vector<std::string> EnvironmentLanguages() {
+    std::vector<std::string> languages;
+    const auto add = [&languages](std::string_view Value) {
+        if (std::string code = NormaliseCode(Value); !code.empty())
+            languages.push_back(std::move(code));
+    };
     if (const char* language = std::getenv("LANGUAGE")) {
         // A priority list "de_AT:de:en"; empty entries are skipped as gettext does.
-        std::string_view list = language;
-        while (value.empty() && !list.empty()) {
+        for (std::string_view list = language; !list.empty();) {
             const std::size_t colon = list.find(':');
-            value = list.substr(0, colon);
+            add(list.substr(0, colon));
             list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
         }
     }
+    // As in the C library, LC_ALL overrides LC_MESSAGES, which overrides LANG.
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        if (!value.empty())
+        if (const char* setting = std::getenv(name); setting != nullptr && *setting != '\0') {
+            add(setting);
             break;
-        if (const char* setting = std::getenv(name))
-            value = setting;
+        }
     }
-    std::string code = NormaliseCode(value);
-    return code.empty() ? "en" : code;
+    return languages;
+}
+
+std::string DefaultLanguage() {
+    const std::vector<std::string> folders = GetCatalogFolders();
+    for (const std::string& language : EnvironmentLanguages())
+        if (HasCatalog(language, folders))
+            return language;
+    return "en";
 }
 
 std::vector<std::string> GetInstalledLanguages() {

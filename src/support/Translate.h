@@ -30,18 +30,24 @@ constexpr const char* TrNoop(const char* MsgId) {
 
 // Switches the language to Code ("de", "zh_CN", "de_AT", ...; an encoding or modifier
 // suffix is ignored, "C" and "POSIX" mean "en", empty means DefaultLanguage()). For de_AT
-// the catalog de_AT is tried in every folder, then de. Returns whether a catalog was
-// found; without one, Tr returns the keys. A damaged catalog counts as missing (and is
-// logged); nothing is thrown.
+// the catalog de_AT is tried in every folder, then de; a bare "zh" takes zh_CN. Returns
+// whether a catalog was found; without one, Tr uses the English catalog, and the keys only
+// when that is missing too. A damaged catalog counts as missing (and is logged); nothing
+// is thrown.
 bool UseLanguage(const std::string& Code);
 
 // The language last chosen with UseLanguage (normalised as described there), whether a
 // catalog was found for it or not; empty while none was chosen, when Tr returns the keys.
 std::string CurrentLanguage();
 
-// The user's language from the environment: the first entry of LANGUAGE, else LC_ALL,
-// else LC_MESSAGES, else LANG, without encoding and modifier ("de_DE.UTF-8@euro" gives
-// "de_DE"); "C", "POSIX" and an empty environment give "en".
+// The user's languages from the environment, in priority order: each non-empty entry of
+// the colon-separated LANGUAGE, then the first of LC_ALL, LC_MESSAGES and LANG that is set.
+// Each entry is without encoding and modifier ("de_DE.UTF-8@euro" gives "de_DE"); "C" and
+// "POSIX" give "en". Empty when none of them is set.
+std::vector<std::string> EnvironmentLanguages();
+
+// The first of EnvironmentLanguages() that has a catalog (de_AT counts when de has one), as
+// listed there; "en" when none has.
 std::string DefaultLanguage();
 
 // The codes that have a catalog in one of the catalog folders, sorted, each once.
