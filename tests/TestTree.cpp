@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -195,6 +197,17 @@ private:
 bool UsePrivateConfigHome() {
     ::testing::AddGlobalTestEnvironment(new TPrivateConfigHome);
     return true;
+}
+
+int LiveThreads(const std::string& Name) {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == Name ? 1 : 0;
+    }
+    return count;
 }
 
 } // namespace qv::test

@@ -41,6 +41,10 @@ void RemoveTree(const std::string& Path);
 // exit status (0..255), or -1 when the child died otherwise.
 int RunUnprivileged(const std::function<int()>& Body);
 
+// The number of this process's threads named Name (as pthread_setname_np sets it) that are
+// still alive.
+int LiveThreads(const std::string& Name);
+
 // Points XDG_CONFIG_HOME at a fresh temporary folder for the whole test program (a gtest
 // environment), so that the settings the scan threads read are never the user's. Returns
 // true, for use in a namespace-scope initialiser.

@@ -120,7 +120,9 @@ double ScanOnThreads(TRootNode& Root, bool LocalDrives) {
     auto ended = [&](TThread& Thread) {
         auto& scan = static_cast<TDirScanThread&>(Thread);
         seconds = scan.Scanner().ElapsedSeconds();
-        if (threads.IsIdle())
+        // The root stops scanning before the totals are stored: UpdateTotals leaves a node
+        // that is being scanned alone.
+        if (threads.IsSettled())
             Root.SetScanning(false);
         for (TGroupNode* up = scan.Scanner().RootNode().Parent(); up; up = up->Parent())
             up->UpdateTotals();
@@ -143,13 +145,13 @@ double ScanOnThreads(TRootNode& Root, bool LocalDrives) {
         thread->Resume();
     }
     TProgressLine progress;
-    while (!threads.IsIdle()) {
+    // Until the last end event has run: a thread unregisters before it delivers its event,
+    // and a slow delivery would otherwise leave totals unstored.
+    while (!threads.IsSettled()) {
         dispatcher.WaitAndPump(100ms);
         progress.Show(threads.GetCurrentPath());
     }
-    // The last threads deliver their events right after they unregistered.
-    while (dispatcher.WaitAndPump(50ms) > 0) {
-    }
+    threads.WaitForThreads();
     Root.SetScanning(false);
     progress.Finish(seconds);
     return seconds;

@@ -394,15 +394,16 @@ void TFormMain::CreateStatusBar() {
 }
 
 void TFormMain::CreateTimers() {
-    auto Make = [this](QTimer*& Timer, int Interval, auto Handler) {
+    auto Make = [this](QTimer*& Timer, const char* Name, int Interval, auto Handler) {
         Timer = new QTimer(this);
+        Timer->setObjectName(QString::fromLatin1(Name));
         Timer->setInterval(Interval);
         connect(Timer, &QTimer::timeout, this, Handler);
     };
-    Make(TimerAniSearch, 100, [this] { TimerAniSearchTimer(); });
-    Make(TimerTreeRefresh, TSettings::DefaultTreeViewRefreshRate,
+    Make(TimerAniSearch, "TimerAniSearch", 100, [this] { TimerAniSearchTimer(); });
+    Make(TimerTreeRefresh, "TimerTreeRefresh", TSettings::DefaultTreeViewRefreshRate,
          [this] { TimerTreeRefreshTimer(); });
-    Make(TimerStatusBar, 100, [this] { TimerStatusBarTimer(); });
+    Make(TimerStatusBar, "TimerStatusBar", 100, [this] { TimerStatusBarTimer(); });
 }
 
 void TFormMain::Retranslate() {
@@ -695,7 +696,10 @@ void TFormMain::ScanSubDirNode(TDirNode* Node) {
         FileTree->Model().ReleaseChildren(*Node);
     }
     DiscardFlatNodes();
-    ShowScanStopped(false);
+    // Sizes elsewhere stay as a stopped scan left them, unless the whole tree is scanned.
+    if (Node == Root.get()) {
+        ShowScanStopped(false);
+    }
     Node->ClearForRescan();
     Node->SetScanning(true);
     // An open row stays open: its children are made again at once (none yet), so that the
