@@ -858,10 +858,13 @@ void TFormMain::TimerStatusBarTimer() {
     const auto Characters = [](std::string_view Text) {
         return int(PathText(std::string(Text)).size());
     };
-    setWindowTitle(Path.empty()
-                       ? Caption
-                       : QStringLiteral("Quorvel - ") +
-                             PathText(ShortenPathToWidth(Path, Characters, TitlePathLength)));
+    QString Shown = PathText(ShortenPathToWidth(Path, Characters, TitlePathLength));
+    if (Shown.size() > TitlePathLength) {
+        // One name longer than the room: its middle goes.
+        const int Half = (TitlePathLength - 1) / 2;
+        Shown = Shown.left(Half) + QChar(0x2026) + Shown.right(Half);
+    }
+    setWindowTitle(Path.empty() ? Caption : QStringLiteral("Quorvel - ") + Shown);
     UpdateActions();
 }
 
