@@ -437,6 +437,86 @@ TEST_F(LoggerConfigTest, BrokenEntriesAreReportedAndLeftOutAlone) {
     EXPECT_EQ(Read("f.log"), "DEBUG|applied\n");
 }
 
+TEST_F(LoggerConfigTest, OnlyTheSupportedClassesReachLog4cxx) {
+    // log4cxx's own rolling appender frees memory through the wrong type, whatever package
+    // its name carries; every other name log4cxx happens to know is as unsupported.
+    const struct {
+        const char* Appender;
+        const char* Layout;
+    } cases[] = {
+        {"RollingFileAppender", "XMLLayout"},
+        {"org.apache.log4j.RollingFileAppender", "org.apache.log4j.xml.XMLLayout"},
+        {"org.apache.log4j.rolling.RollingFileAppender", "JSONLayout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Appender);
+        ASSERT_TRUE(
+            Configure("log4d.rootLogger=INFO,R,F\nlog4d.appender.R=" + std::string(c.Appender) +
+                      "\nlog4d.appender.R.fileName=<dir>/r.log\n" + FileAppender("F", "f.log") +
+                      "log4d.appender.F.layout=" + c.Layout));
+        EXPECT_EQ(CountLines(Diagnostic), 1u) << Diagnostic;
+        for (const std::string word : {"unknown appender class \"" + std::string(c.Appender),
+                                       "unknown layout class \"" + std::string(c.Layout)})
+            EXPECT_NE(Diagnostic.find(word), std::string::npos) << word << " in " << Diagnostic;
+        LogInfo("m");
+        ResetLogging();
+        EXPECT_EQ(Read("f.log"), "INFO - m\n");
+        EXPECT_FALSE(fs::exists(File("r.log")));
+    }
+}
+
+TEST_F(LoggerConfigTest, RunawayVariablesAreReportedAndTakenAsEmpty) {
+    // A variable that refers to itself, in a file name, and two that refer to each other, in
+    // a pattern: log4cxx on its own recursed until the stack overflowed, so the first try
+    // is made in a child process.
+    const std::string cycles = "a=${a}\nb=${c}x\nc=${b}\nlog4d.rootLogger=INFO,F,G\n" +
+                               ReplaceAll(FileAppender("F", "${a}self.log"), "%p|", "") +
+                               FileAppender("G", "g.log") +
+                               "log4d.appender.G.layout.pattern=${b}|%m%n\n";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Configure(cycles);
+            LogInfo("m");
+            ResetLogging();
+            std::error_code ignored;
+            fs::remove_all(Dir.Path(), ignored);
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    if (HasFailure())
+        return;
+    ASSERT_TRUE(Configure(cycles));
+    EXPECT_EQ(CountLines(Diagnostic), 1u) << Diagnostic;
+    for (const char* word : {"${a} refers to itself", "${b}, ${c} refer to each other"})
+        EXPECT_NE(Diagnostic.find(word), std::string::npos) << word << " in " << Diagnostic;
+    LogInfo("m");
+    ResetLogging();
+    EXPECT_EQ(Read("self.log"), "m\n");
+    EXPECT_EQ(Read("g.log"), "|m\n");
+
+    // Nesting up to 16 levels and values up to 64 KiB; beyond, the variable is empty. The
+    // environment comes before the file's own keys, as it always did.
+    const TAtExit variable = SetEnv("QV_LOGGER_TEST_VAR", "env");
+    std::string settings = "QV_LOGGER_TEST_VAR=file\nd0=d\nv1=xx\nw=${v15}${v15}${v15}\n";
+    for (int i = 1; i <= 16; ++i)
+        settings += "d" + std::to_string(i) + "=${d" + std::to_string(i - 1) + "}\n";
+    for (int i = 2; i <= 26; ++i)
+        settings += "v" + std::to_string(i) + "=${v" + std::to_string(i - 1) + "}${v" +
+                    std::to_string(i - 1) + "}\n";
+    ASSERT_TRUE(Configure(settings + "log4d.rootLogger=INFO,F\n" + FileAppender("F", "f.log") +
+                          "log4d.appender.F.layout.pattern=${QV_LOGGER_TEST_VAR}|${d15}|${d16}|"
+                          "${v10}|${v15}|${v26}|${w}|%m%n\n"));
+    EXPECT_EQ(CountLines(Diagnostic), 1u) << Diagnostic;
+    for (const char* word :
+         {"${d16} nests more than 16 levels", "${v26} nests", "${w} expands to more than"})
+        EXPECT_NE(Diagnostic.find(word), std::string::npos) << word << " in " << Diagnostic;
+    LogInfo("m");
+    ResetLogging();
+    EXPECT_EQ(Read("f.log"),
+              "env|d||" + std::string(1024, 'x') + "|" + std::string(32768, 'x') + "|||m\n");
+}
+
 TEST_F(LoggerConfigTest, ConfigDebugSwitchesLog4cxxInternalMessagesOnAndOff) {
     const std::string settings = "log4d.rootLogger=INFO,F\n" + FileAppender("F", "f.log");
     ASSERT_TRUE(Configure("log4d.configDebug=true\n" + settings));

@@ -364,17 +364,22 @@ struct TClassMapping {
     const char* Log4cxx;
 };
 
+// The only classes handed to log4cxx, by their Log4D and log4j names. log4cxx would take any
+// class it knows, with or without a package, and its own RollingFileAppender frees memory
+// through the wrong type; the rolling appender is the program's own instead.
 const TClassMapping AppenderClasses[] = {
     {"tlogfileappender", "FileAppender"},
+    {"fileappender", "FileAppender"},
     {"tlogrollingfileappender", "QvRollingFileAppender"},
     // Log4D's appender for the debugger output; on Linux that channel is standard error.
     {"tlogodsappender", "ConsoleAppender"},
+    {"consoleappender", "ConsoleAppender"},
 };
 
 const TClassMapping LayoutClasses[] = {
-    {"tlogsimplelayout", "SimpleLayout"},
-    {"tlogpatternlayout", "PatternLayout"},
-    {"tloghtmllayout", "HTMLLayout"},
+    {"tlogsimplelayout", "SimpleLayout"},   {"simplelayout", "SimpleLayout"},
+    {"tlogpatternlayout", "PatternLayout"}, {"patternlayout", "PatternLayout"},
+    {"tloghtmllayout", "HTMLLayout"},       {"htmllayout", "HTMLLayout"},
 };
 
 // Log4D option names (and log4cxx's own, in any case) onto log4cxx's spelling.
@@ -401,6 +406,19 @@ std::string MapName(const TClassMapping (&Table)[N], std::string_view Name) {
         if (lower == mapping.Log4D)
             return mapping.Log4cxx;
     return std::string(Trim(Name));
+}
+
+// The log4cxx class for a class name of log.cfg, or null when it is not one of Table's.
+template <std::size_t N>
+const char* SupportedClass(const TClassMapping (&Table)[N], std::string_view Name) {
+    std::string lower = ToLower(Trim(Name));
+    constexpr std::string_view log4jPackage = "org.apache.log4j.";
+    if (lower.starts_with(log4jPackage))
+        lower.erase(0, log4jPackage.size());
+    for (const TClassMapping& mapping : Table)
+        if (lower == mapping.Log4D)
+            return mapping.Log4cxx;
+    return nullptr;
 }
 
 // An instance of the named log4cxx class, or null when log4cxx has no such class.
@@ -438,6 +456,182 @@ struct TLoggerSettings {
     std::string Value;
 };
 
+// ---------------------------------------------------------------------------------------
+// ${NAME} in option values. log4cxx expands them too, but without any bound: a variable that
+// refers to itself recurses until the stack overflows, and a few dozen variables that each
+// double the previous one take a minute and gigabytes. They are expanded here instead,
+// within limits, and log4cxx only ever sees values without a "${".
+//
+// A name stands for the environment variable of that name when it is set and not empty,
+// else for the file's own key of that name, and for nothing when there is neither; what it
+// stands for is expanded in turn. A variable that cannot be expanded (a cycle, too deep a
+// nesting, too long a value) is reported once and stands for nothing, like an unknown one.
+
+constexpr std::size_t MaxVariableNesting = 16;
+constexpr std::size_t MaxExpandedSize = 64 * 1024;
+// Many values that each use a long variable would still add up.
+constexpr std::size_t MaxExpandedTotal = 16 * MaxExpandedSize;
+
+class TVariableExpander {
+public:
+    TVariableExpander(const std::map<std::string, std::string>& FileKeys,
+                      std::vector<std::string>& Problems)
+        : FileKeys(FileKeys), Problems(Problems) {}
+
+    std::string Expand(std::string_view Value, const std::string& Key) {
+        std::string result;
+        bool tooLong = false;
+        std::size_t nesting = 0;
+        Append(Value, result, nullptr, &tooLong, nesting);
+        if (tooLong)
+            Problems.push_back("the value of " + Key + " expands to more than 64 KiB; what " +
+                               "does not fit is left out");
+        return result;
+    }
+
+private:
+    enum class TState { Unseen, Busy, Done, Failed };
+
+    struct TVariable {
+        std::string Name;
+        std::string Value;
+        TState State = TState::Unseen;
+        std::string Expanded;
+        std::size_t Nesting = 0; // levels of variables in Expanded, this one included
+    };
+
+    TVariable* Find(const std::string& Name) {
+        if (Name.find('\0') != std::string::npos)
+            return nullptr;
+        if (const auto found = Variables.find(Name); found != Variables.end())
+            return &found->second;
+        const char* environment = std::getenv(Name.c_str());
+        std::string value;
+        if (environment != nullptr && *environment != '\0')
+            value = environment;
+        else if (const auto key = FileKeys.find(Name); key != FileKeys.end())
+            value = key->second;
+        else
+            return nullptr;
+        TVariable& variable = Variables[Name];
+        variable.Name = Name;
+        variable.Value = std::move(value);
+        return &variable;
+    }
+
+    // Appends Text to Out with its references replaced, and raises Nesting to the deepest
+    // variable used. Owner is the variable whose value Text is, null for an option's value
+    // (which reports an overflow through TooLong). Returns null, or the failed variable up
+    // to whose expansion everything stops.
+    TVariable* Append(std::string_view Text, std::string& Out, TVariable* Owner, bool* TooLong,
+                      std::size_t& Nesting) {
+        while (!Text.empty()) {
+            const auto start = Text.find("${");
+            const auto stop = start == std::string_view::npos ? start : Text.find('}', start);
+            if (stop == std::string_view::npos) {
+                // Not a reference; what is left of it is dealt with by the caller.
+                Out.append(Text);
+                break;
+            }
+            Out.append(Text.substr(0, start));
+            const std::string name(Text.substr(start + 2, stop - start - 2));
+            Text.remove_prefix(stop + 1);
+            TVariable* variable = Find(name);
+            if (variable == nullptr)
+                continue;
+            if (TVariable* failed = Resolve(*variable))
+                return failed;
+            if (variable->State != TState::Done)
+                continue;
+            // A variable expanded before counts as deep as it was then.
+            if (Stack.size() + variable->Nesting > MaxVariableNesting)
+                return FailTooDeep();
+            Nesting = std::max(Nesting, variable->Nesting);
+            const std::string& piece = variable->Expanded;
+            if (Total + piece.size() > MaxExpandedTotal) {
+                if (!TotalReported) {
+                    TotalReported = true;
+                    Problems.push_back(
+                        "the variables expand to more than 1 MiB in all; the rest are empty");
+                }
+                if (Owner == nullptr)
+                    continue;
+                Owner->State = TState::Failed;
+                return Owner;
+            }
+            if (Out.size() + piece.size() > MaxExpandedSize) {
+                if (Owner == nullptr) {
+                    *TooLong = true;
+                    continue;
+                }
+                Fail(*Owner, " expands to more than 64 KiB");
+                return Owner;
+            }
+            Total += piece.size();
+            Out += piece;
+        }
+        return nullptr;
+    }
+
+    TVariable* Resolve(TVariable& Variable) {
+        switch (Variable.State) {
+        case TState::Done:
+        case TState::Failed:
+            return nullptr;
+        case TState::Busy: {
+            const auto first = std::find(Stack.begin(), Stack.end(), &Variable);
+            std::string names;
+            for (auto member = first; member != Stack.end(); ++member) {
+                (*member)->State = TState::Failed;
+                names += (names.empty() ? "${" : ", ${") + (*member)->Name + "}";
+            }
+            Problems.push_back(first + 1 == Stack.end()
+                                   ? "variable " + names + " refers to itself and is taken as empty"
+                                   : "variables " + names +
+                                         " refer to each other and are taken as empty");
+            return &Variable;
+        }
+        case TState::Unseen:
+            break;
+        }
+        if (Stack.size() == MaxVariableNesting)
+            return FailTooDeep();
+        Variable.State = TState::Busy;
+        Stack.push_back(&Variable);
+        std::string expanded;
+        std::size_t nesting = 0;
+        TVariable* failed = Append(Variable.Value, expanded, &Variable, nullptr, nesting);
+        Stack.pop_back();
+        if (failed == nullptr) {
+            Variable.State = TState::Done;
+            Variable.Expanded = std::move(expanded);
+            Variable.Nesting = nesting + 1;
+        } else if (Variable.State == TState::Busy) {
+            Variable.State = TState::Unseen;
+        }
+        return failed == &Variable ? nullptr : failed;
+    }
+
+    // The outermost variable is the one too deep; those in between may do where they are
+    // used on their own, so they stay unexpanded rather than failed.
+    TVariable* FailTooDeep() {
+        Fail(*Stack.front(), " nests more than 16 levels deep");
+        return Stack.front();
+    }
+
+    void Fail(TVariable& Variable, const char* Why) {
+        Variable.State = TState::Failed;
+        Problems.push_back("variable ${" + Variable.Name + "}" + Why + " and is taken as empty");
+    }
+
+    const std::map<std::string, std::string>& FileKeys;
+    std::vector<std::string>& Problems;
+    std::map<std::string, TVariable> Variables;
+    std::vector<TVariable*> Stack;
+    std::size_t Total = 0;
+    bool TotalReported = false;
+};
+
 class TTranslator {
 public:
     TTranslator(std::string CfgFile, log4cxx::helpers::Properties& Props)
@@ -450,9 +644,6 @@ public:
 
     // Fills Props; returns the number of appenders that loggers use.
     int Translate() {
-        for (const auto& [key, value] : Variables)
-            Props.setProperty(key, value);
-
         std::set<std::string> referenced;
         if (Root)
             CollectReferences(Root->Value, referenced);
@@ -506,7 +697,7 @@ private:
     void Classify(const TEntry& Entry) {
         std::string_view rest = Entry.Key;
         if (!StartsWithI(rest, "log4d.") && !StartsWithI(rest, "log4j.")) {
-            // Other keys can serve as ${variables} in values; junk is not passed on.
+            // Other keys can serve as ${variables} in values; junk is not one.
             const bool plain = std::all_of(rest.begin(), rest.end(), [](char c) {
                 return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                        c == '.' || c == '_' || c == '-';
@@ -596,13 +787,20 @@ private:
 
     bool TranslateAppender(const std::string& Name, TAppenderSettings& Appender) {
         const std::string prefix = "log4j.appender." + Name;
+        if (Name.find("${") != std::string::npos) {
+            // log4cxx would expand it in the logger's list of appenders.
+            Problem("appender name \"" + Name + "\" contains \"${\" and is left out");
+            return false;
+        }
         if (Trim(Appender.Class).empty()) {
             Problem("appender \"" + Name + "\" has no class and is left out");
             return false;
         }
         const bool toStderr = ToLower(Trim(Appender.Class)) == "tlogodsappender";
-        const std::string className = MapName(AppenderClasses, Appender.Class);
-        const auto instance = log4cxx::cast<log4cxx::Appender>(Instantiate(className));
+        const char* const className = SupportedClass(AppenderClasses, Appender.Class);
+        const auto instance = className != nullptr
+                                  ? log4cxx::cast<log4cxx::Appender>(Instantiate(className))
+                                  : nullptr;
         if (!instance) {
             Problem("unknown appender class \"" + std::string(Trim(Appender.Class)) +
                     "\"; appender \"" + Name + "\" is left out");
@@ -611,6 +809,10 @@ private:
         const bool isFile = log4cxx::cast<log4cxx::FileAppender>(instance) != nullptr;
 
         TOptions& options = Appender.Options;
+        for (auto& [lower, option] : options)
+            option.Value = Expander.Expand(option.Value, prefix + "." + option.Name);
+        for (auto& [lower, option] : Appender.LayoutOptions)
+            option.Value = Expander.Expand(option.Value, prefix + ".layout." + option.Name);
         if (toStderr && options.count("target") == 0)
             PutOption(options, "Target", "System.err");
         if (const auto target = options.find("target"); target != options.end()) {
@@ -639,8 +841,8 @@ private:
 
         std::string layoutClass = "SimpleLayout";
         if (!Trim(Appender.LayoutClass).empty()) {
-            const std::string mapped = MapName(LayoutClasses, Appender.LayoutClass);
-            if (log4cxx::cast<log4cxx::Layout>(Instantiate(mapped)))
+            const char* const mapped = SupportedClass(LayoutClasses, Appender.LayoutClass);
+            if (mapped != nullptr && log4cxx::cast<log4cxx::Layout>(Instantiate(mapped)))
                 layoutClass = mapped;
             else
                 Problem("unknown layout class \"" + std::string(Trim(Appender.LayoutClass)) +
@@ -649,13 +851,31 @@ private:
 
         Props.setProperty(prefix, className);
         for (const auto& [lower, option] : options)
-            Props.setProperty(prefix + "." + option.Name, option.Value);
+            SetLiteral(prefix + "." + option.Name, option.Value);
         if (instance->requiresLayout() || !Trim(Appender.LayoutClass).empty()) {
             Props.setProperty(prefix + ".layout", layoutClass);
             for (const auto& [lower, option] : Appender.LayoutOptions)
-                Props.setProperty(prefix + ".layout." + option.Name, option.Value);
+                SetLiteral(prefix + ".layout." + option.Name, option.Value);
         }
         return true;
+    }
+
+    // log4cxx expands every "${" it finds in a value, with no escape that would keep one; a
+    // "${" that is still there after the expansion above loses its "$".
+    void SetLiteral(const std::string& Key, const std::string& Value) {
+        if (Value.find("${") == std::string::npos) {
+            Props.setProperty(Key, Value);
+            return;
+        }
+        Problem("\"${\" without a closing \"}\" in " + Key + "; its \"$\" is dropped");
+        std::string literal;
+        for (const char c : Value) {
+            if (c == '{')
+                while (!literal.empty() && literal.back() == '$')
+                    literal.pop_back();
+            literal += c;
+        }
+        Props.setProperty(Key, literal);
     }
 
     // Resolves the log file name the way it will be used and makes sure it can be opened,
@@ -671,19 +891,18 @@ private:
             const char* home = std::getenv("HOME");
             path.replace(0, 1, home != nullptr ? home : "");
         }
-        try {
-            path = log4cxx::helpers::OptionConverter::substVars(path, Props);
-        } catch (const std::exception&) {
-            Problem("the file name \"" + path + "\" of appender \"" + Name +
-                    "\" is malformed; the appender is left out");
-            return false;
-        }
         // A log.cfg names its log file relative to itself, not to wherever the program
         // was started from.
         fs::path resolved(path);
         if (resolved.is_relative())
             resolved = fs::path(CfgFile).parent_path() / resolved;
         resolved = resolved.lexically_normal();
+        // Variables are expanded by now; log4cxx would take what is left for one.
+        if (resolved.native().find("${") != std::string::npos) {
+            Problem("the file name \"" + path + "\" of appender \"" + Name +
+                    "\" is malformed; the appender is left out");
+            return false;
+        }
         std::error_code ignored;
         if (resolved.has_parent_path())
             fs::create_directories(resolved.parent_path(), ignored);
@@ -711,6 +930,7 @@ private:
     std::map<std::string, std::string> Variables;
     std::set<std::string> Dropped;
     std::vector<std::string> ProblemList;
+    TVariableExpander Expander{Variables, ProblemList};
 };
 
 void Report(const std::string& CfgFile, const std::vector<std::string>& Problems) {
@@ -727,27 +947,17 @@ void Report(const std::string& CfgFile, const std::vector<std::string>& Problems
     WriteStderrLine(std::move(line));
 }
 
-bool Configure(const std::string& CfgFile) {
+bool ConfigureFromText(const std::string& CfgFile, std::string_view Text) {
     TRollingFileAppender::Register();
     const log4cxx::spi::LoggerRepositoryPtr& repo = Repository();
-    std::string text;
-    int error = 0;
-    switch (ReadConfigFile(CfgFile, text, error)) {
-    case TReadResult::Failed:
-        Unconfigure(repo);
-        Report(CfgFile, {"cannot be read (" + SystemMessage(error) + "); logging is off"});
-        return false;
-    case TReadResult::TooLarge:
+    if (Text.size() > MaxConfigSize) {
         Unconfigure(repo);
         Report(CfgFile, {"is larger than 1 MiB; logging is off"});
         return false;
-    case TReadResult::Ok:
-        break;
     }
-
     log4cxx::helpers::Properties props;
     TTranslator translator(CfgFile, props);
-    translator.Read(ParseProperties(text));
+    translator.Read(ParseProperties(Text));
     if (translator.Settings() == 0) {
         Unconfigure(repo);
         translator.Problem("contains no logging settings; logging is off");
@@ -784,6 +994,19 @@ bool Configure(const std::string& CfgFile) {
     return true;
 }
 
+bool Configure(const std::string& CfgFile) {
+    std::string text;
+    int error = 0;
+    const TReadResult result = ReadConfigFile(CfgFile, text, error);
+    if (result == TReadResult::Ok)
+        return ConfigureFromText(CfgFile, text);
+    Unconfigure(Repository());
+    Report(CfgFile, {result == TReadResult::TooLarge
+                         ? "is larger than 1 MiB; logging is off"
+                         : "cannot be read (" + SystemMessage(error) + "); logging is off"});
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------
 // The facade.
 
@@ -817,17 +1040,29 @@ log4cxx::LoggerPtr GetLogger() {
     return Repository()->getLogger(LoggerName);
 }
 
-bool ConfigureLogging(const std::string& CfgFile) {
+namespace {
+
+template <typename TApply> bool ConfigureGuarded(const std::string& CfgFile, TApply&& Apply) {
     std::lock_guard guard(ConfigLock);
     EnsureUtf8CType();
     try {
-        return Configure(CfgFile);
+        return Apply();
     } catch (const std::exception& e) {
         // Whatever went wrong, the program runs on without a log.
         Unconfigure(Repository());
         Report(CfgFile, {std::string("cannot be used (") + e.what() + "); logging is off"});
         return false;
     }
+}
+
+} // namespace
+
+bool ConfigureLogging(const std::string& CfgFile) {
+    return ConfigureGuarded(CfgFile, [&CfgFile] { return Configure(CfgFile); });
+}
+
+bool ConfigureLoggingFromText(std::string_view Text, const std::string& CfgFile) {
+    return ConfigureGuarded(CfgFile, [&] { return ConfigureFromText(CfgFile, Text); });
 }
 
 void WriteStandardError(std::string_view Text) noexcept {

@@ -35,8 +35,12 @@ enum TLogLevel { llDebug, llInfo, llError };
 // Replaces the whole logging configuration with the one in the property file CfgFile.
 // The file uses the Log4D keys ("log4d.rootLogger", "log4d.logger.Quorvel",
 // "log4d.appender.NAME", ...) or the log4j keys; Log4D class and option names are mapped
-// onto their log4cxx counterparts. Relative log file names are taken relative to the
-// directory of CfgFile; "~/" and ${VARIABLE} are expanded.
+// onto their log4cxx counterparts. Only the classes Log4D names are accepted (by their
+// Log4D or log4j names); any other class is an unknown one. Relative log file names are
+// taken relative to the directory of CfgFile. "~/" and ${VARIABLE} are expanded in option
+// values, a variable being an environment variable or else another key of the file; one
+// that refers to itself, nests more than 16 levels deep or grows beyond 64 KiB is reported
+// and taken as empty.
 //
 // Every problem is reported as one line on standard error and never stops the program:
 // a missing, unreadable or meaningless file leaves logging unconfigured; a bad level name,
@@ -49,6 +53,11 @@ enum TLogLevel { llDebug, llInfo, llError };
 // Returns true when a configuration was applied; a file that only switches logging off
 // ("log4d.rootLogger=OFF") counts as one and also silences the error fallback.
 bool ConfigureLogging(const std::string& CfgFile);
+
+// ConfigureLogging for a configuration that is already in memory: Text is the content of
+// the file, which need not exist. CfgFile still names it in diagnostics, and its directory
+// is where relative log file names lead.
+bool ConfigureLoggingFromText(std::string_view Text, const std::string& CfgFile);
 
 // ConfigureLogging with DefaultLogConfigFile(); silently false when that file does not exist.
 bool ConfigureLogging();
