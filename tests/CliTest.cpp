@@ -3,6 +3,7 @@
 #include "TestTree.h"
 #include "support/FileVersion.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,8 @@ namespace {
 using test::TTempDir;
 
 struct TRun {
-    int Status = -1;
+    int Status = -1; // the exit status, -1 when a signal ended the process
+    int Signal = 0;  // that signal
     std::string Out;
     std::string Err;
 };
@@ -35,18 +37,24 @@ std::string ReadFile(const std::string& Path) {
 // Environment variables to set for one run; a null value unsets the variable.
 using TEnv = std::vector<std::pair<const char*, const char*>>;
 
-// Runs the quorvel built beside this test with a private settings folder.
-TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome,
-             const TEnv& Env = {}) {
-    TTempDir io;
+// Starts the quorvel built beside this test with a private settings folder; standard
+// output goes to OutFd when given, else like standard error to a file in Io.
+pid_t Start(const std::vector<std::string>& Args, const std::string& ConfigHome, const TTempDir& Io,
+            const TEnv& Env = {}, int OutFd = -1) {
     const std::string exe =
         ExecutableFileName().substr(0, ExecutableFileName().rfind('/')) + "/quorvel";
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int out = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open((io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out =
+            OutFd >= 0 ? OutFd : ::open((Io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open((Io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        // Whatever this test was started with, the signals act as they do in a shell; and a
+        // run that hangs ends rather than the whole test.
+        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            std::signal(s, SIG_DFL);
+        ::alarm(120);
         ::setenv("XDG_CONFIG_HOME", ConfigHome.c_str(), 1);
         ::setenv("LANGUAGE", "en", 1);
         for (const auto& [name, value] : Env)
@@ -58,13 +66,25 @@ TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+TRun Wait(pid_t Pid, const TTempDir& Io) {
     TRun run;
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    ::waitpid(Pid, &status, 0);
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Out = ReadFile(io / "out");
-    run.Err = ReadFile(io / "err");
+    run.Signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    run.Out = ReadFile(Io / "out");
+    run.Err = ReadFile(Io / "err");
     return run;
+}
+
+// Runs quorvel to its end.
+TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome,
+             const TEnv& Env = {}, int OutFd = -1) {
+    TTempDir io;
+    return Wait(Start(Args, ConfigHome, io, Env, OutFd), io);
 }
 
 TEST(CliTest, HelpVersionAndWrongUsage) {
@@ -204,6 +224,88 @@ TEST(CliTest, FailuresSayWhyAndLeaveNoFile) {
     t.Chmod("ro", 0755);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(ReadFile(t / "ro/old.csv"), "keep me");
+
+    // A loop of links says so, as a path and as an output (which stays a link); a FIFO
+    // that nobody reads is refused instead of waited on.
+    t.Symlink("loop", "loop");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--export", "csv", t / "loop"},
+          {"--export", "csv", "--output", t / "loop", t / "ro"}}) {
+        const TRun loop = Quorvel(args, config.Path());
+        EXPECT_EQ(loop.Status, 1);
+        EXPECT_NE(loop.Err.find("Too many levels of symbolic links"), std::string::npos)
+            << loop.Err;
+    }
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(t / "loop", error), "loop");
+    t.Fifo("fifo");
+    const TRun noReader =
+        Quorvel({"--export", "csv", "--output", t / "fifo", t / "ro"}, config.Path());
+    EXPECT_EQ(noReader.Status, 1) << noReader.Signal;
+    EXPECT_NE(noReader.Err.find("no program is reading from the FIFO"), std::string::npos)
+        << noReader.Err;
+}
+
+TEST(CliTest, StandardOutputThatFailsOrGoesAway) {
+    TTempDir t, config;
+    t.File("a/x", 10);
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    const TRun noSpace =
+        Quorvel({"--export", "csv", "--output", "-", t.Path()}, config.Path(), {}, full);
+    ::close(full);
+    EXPECT_EQ(noSpace.Status, 1);
+    EXPECT_NE(noSpace.Err.find("No space left on device"), std::string::npos) << noSpace.Err;
+
+    // A reader that quit, as `| head -1` does: the export stops quietly.
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ::close(pipe[0]);
+    const TRun gone = Quorvel({"--export", "txt", t.Path()}, config.Path(), {}, pipe[1]);
+    ::close(pipe[1]);
+    EXPECT_EQ(gone.Status, 0) << "signal " << gone.Signal;
+    EXPECT_EQ(gone.Err, "");
+}
+
+// Waits until a file other than Keep with at least Bytes bytes is in Dir: the temporary
+// file of the export. False when the process ended first.
+bool WaitForTemporaryFile(pid_t Pid, const std::string& Dir, const std::string& Keep, off_t Bytes) {
+    for (;;) {
+        for (const auto& entry : std::filesystem::directory_iterator(Dir)) {
+            struct stat st;
+            if (entry.path().filename() != Keep && ::stat(entry.path().c_str(), &st) == 0 &&
+                st.st_size >= Bytes)
+                return true;
+        }
+        siginfo_t info{};
+        if (::waitid(P_PID, id_t(Pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid)
+            return false;
+        ::usleep(200);
+    }
+}
+
+TEST(CliTest, SignalsWhileWritingLeaveNoTemporaryFile) {
+    TTempDir t, config;
+    // Enough directories that the page takes a good while to write.
+    for (int i = 0; i < 20000; ++i)
+        t.MkDir("tree/" + std::to_string(i % 100) + "/a-directory-with-a-rather-long-name-" +
+                std::to_string(i));
+    t.MkDir("out");
+    const std::string target = t / "out/tree.html";
+    // When the file was just made, once something is written, and well into the page.
+    for (const auto& [signal, bytes] : {std::pair{SIGTERM, 0}, {SIGINT, 1}, {SIGHUP, 1 << 20}}) {
+        std::ofstream(target) << "old page";
+        TTempDir io;
+        const pid_t pid =
+            Start({"--export", "html", "--output", target, t / "tree"}, config.Path(), io);
+        const bool caught = WaitForTemporaryFile(pid, t / "out", "tree.html", bytes);
+        ::kill(pid, signal);
+        const TRun run = Wait(pid, io);
+        ASSERT_TRUE(caught) << "the export ended before signal " << signal;
+        EXPECT_EQ(run.Signal, signal) << run.Err;
+        EXPECT_EQ(ReadFile(target), "old page");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t / "out"), {}), 1)
+            << "signal " << signal;
+    }
 }
 
 } // namespace

@@ -574,7 +574,16 @@ TEST(SaveToFileTest, ReplacesAnExistingFileKeepingItsModeAndLeavesNothingElse) {
     ASSERT_EQ(::lstat((t / "out/link.csv").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ReadFile(target).substr(0, 3), "   ");
-    EXPECT_EQ(Entries(t / "out"), (std::vector<std::string>{"link.csv", "new.xml", "tree.csv"}));
+    // A dangling one leads to where the new file goes, as with a shell redirect.
+    t.MkDir("out/sub");
+    ASSERT_EQ(::symlink("sub/made.csv", (t / "out/dangling.csv").c_str()), 0);
+    TCsvTextExport(*root).SaveToFile(t / "out/dangling.csv");
+    ASSERT_EQ(::lstat((t / "out/dangling.csv").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(t / "out/sub/made.csv"), t / "data" + ",12,1\r\n");
+    EXPECT_EQ(Entries(t / "out/sub"), std::vector<std::string>{"made.csv"});
+    EXPECT_EQ(Entries(t / "out"),
+              (std::vector<std::string>{"dangling.csv", "link.csv", "new.xml", "sub", "tree.csv"}));
 
     // A device is written, not replaced.
     TCsvTextExport(*root).SaveToFile("/dev/null");
@@ -600,6 +609,13 @@ TEST(SaveToFileTest, FailuresReachTheCallerAndLeaveTheOldFileAlone) {
     t.Chmod("locked", 0555);
     EXPECT_EQ(test::RunUnprivileged([&] { return SaveError(*root, target); }), EACCES);
     t.Chmod("locked", 0755);
+    EXPECT_EQ(ReadFile(target), "old page");
+    EXPECT_EQ(Entries(t / "locked"), std::vector<std::string>{"tree.html"});
+    // Nor a read-only file in a folder the user may write to.
+    t.Chmod("locked", 0777);
+    t.Chmod("locked/tree.html", 0444);
+    EXPECT_EQ(test::RunUnprivileged([&] { return SaveError(*root, target); }), EACCES);
+    t.Chmod("locked/tree.html", 0666);
     EXPECT_EQ(ReadFile(target), "old page");
     EXPECT_EQ(Entries(t / "locked"), std::vector<std::string>{"tree.html"});
     // A write that fails halfway removes the new file: files may not grow beyond 500 bytes

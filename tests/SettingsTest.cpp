@@ -22,6 +22,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -302,6 +303,80 @@ TEST_F(IniFileTest, RefusesWhatALineCannotHold) {
     EXPECT_EQ(ini.ReadString("SECCIÓN", "Schlüssel", "d"), "d");
 }
 
+TEST_F(IniFileTest, EveryValueReadsBackAsWrittenAndWritingItAgainChangesNothing) {
+    // Blanks at the ends of a value would be trimmed away on reading and, in place, pile up
+    // before it on each write; such values, and values that look like them quoted, go in
+    // single quotes. Hand-written values read as before.
+    WriteBytes(Path, "[S]\nHand =   spaced  out \t\nFavs=\"/a b \",\"/c\"\nQ=''\n");
+    TQvIniFile ini(Path);
+    EXPECT_EQ(ini.ReadString("S", "Hand", ""), "spaced  out");
+    EXPECT_EQ(ini.ReadString("S", "Favs", ""), "\"/a b \",\"/c\"");
+    EXPECT_EQ(ini.ReadString("S", "Q", ""), "''");
+    ini.WriteString("S", "Hand", " v");
+    ini.WriteString("S", "New", "' x '");
+    EXPECT_EQ(ReadBytes(Path), "[S]\nHand =   ' v'\nFavs=\"/a b \",\"/c\"\nQ=''\nNew='' x ''\n");
+    for (const std::string value :
+         {" v", "v ", "\t v \v", " ", "' x '", "''' x '''", "'", "''", "'x'", "' '", "'' ''", "x"})
+        for (const char* key : {"Hand", "New", "Fresh"}) {
+            ini.WriteString("S", key, value);
+            const std::string once = ReadBytes(Path);
+            EXPECT_EQ(ini.ReadString("S", key, "d"), value) << key << "=[" << value << "]";
+            ini.WriteString("S", key, value);
+            EXPECT_EQ(ReadBytes(Path), once) << key << "=[" << value << "]";
+        }
+}
+
+TEST_F(IniFileTest, FilesBeyondFourMiBAreNeitherReadNorWritten) {
+    // At the limit the file is read and written (blank lines, which used to cost a record
+    // each, included); a write that would pass the limit is refused.
+    const std::string head = "[S]\nA=1\n";
+    WriteBytes(Path, head + std::string(TQvIniFile::MaxFileSize - head.size(), '\n'));
+    TQvIniFile ini(Path);
+    EXPECT_EQ(ini.ReadString("S", "A", "d"), "1");
+    EXPECT_TRUE(ini.Read().Refusal().empty());
+    ini.WriteString("S", "A", "2");
+    EXPECT_THROW(ini.WriteString("S", "A", "10"), ESettingsError);
+    EXPECT_EQ(ini.ReadString("S", "A", "d"), "2");
+
+    // One byte more, or a sparse file far larger than memory (which must never be read):
+    // defaults, a message naming the file, and no write of any kind touches it.
+    for (const off_t size : {off_t(TQvIniFile::MaxFileSize + 1), off_t(20) << 30}) {
+        ASSERT_EQ(::truncate(Path.c_str(), size), 0);
+        const struct stat before = StatOf(Path);
+        ASSERT_EQ(ini.ReadString("S", "A", "d"), "d") << size;
+        const std::string refusal = ini.Read().Refusal();
+        EXPECT_NE(refusal.find(Path), std::string::npos) << refusal;
+        TSettings settings(Path);
+        settings.SetGroupFileSize(5);
+        EXPECT_THROW(settings.Load(), ESettingsError);
+        EXPECT_EQ(settings.GroupFileSize(), 5);
+        try {
+            settings.Save();
+            ADD_FAILURE() << "saved";
+        } catch (const ESettingsError& e) {
+            EXPECT_EQ(e.what(), refusal);
+        }
+        EXPECT_THROW(ini.WriteString("T", "B", "1"), ESettingsError);
+        EXPECT_THROW(ini.DeleteKey("S", "A"), ESettingsError);
+        EXPECT_THROW(ini.EraseSection("S"), ESettingsError);
+        const struct stat after = StatOf(Path);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, size);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        std::ifstream in(Path, std::ios::binary);
+        std::string start(8, '\0');
+        in.read(start.data(), 8);
+        EXPECT_EQ(start, "[S]\nA=2\n");
+    }
+
+    // A read takes the file as it is then; what Read() returned keeps its version.
+    WriteBytes(Path, "[S]\nA=1\n");
+    const TQvIniSnapshot old = ini.Read();
+    WriteBytes(Path, "[S]\nA=2\n");
+    EXPECT_EQ(old.ReadString("S", "A", "d"), "1");
+    EXPECT_EQ(ini.ReadString("S", "A", "d"), "2");
+}
+
 TEST_F(IniFileTest, WritesReplaceTheFileInOneStep) {
     WriteBytes(Path, "[S]\nA=1\n");
     ASSERT_EQ(::chmod(Path.c_str(), 0640), 0);
@@ -579,7 +654,7 @@ TEST_F(SettingsTest, LoadParsesEachPreference) {
     EXPECT_EQ(s->Language(), "de_AT");
     EXPECT_EQ(s->TreeViewRefreshRate(), 100);
     EXPECT_EQ(s->PaintOptions(), TQvPaintOptions(0));
-    EXPECT_EQ(int(s->FileSizeRounding()), 7);
+    EXPECT_EQ(s->FileSizeRounding(), fsrRoundDown); // how styles beyond 0..2 format
     EXPECT_EQ(s->BarChartPainterClass(), &TSkinSpectrumClass);
     EXPECT_TRUE(s->CrossFileSystems());
     EXPECT_FALSE(s->RescanNeeded());
@@ -614,6 +689,17 @@ TEST_F(SettingsTest, LoadParsesEachPreference) {
     EXPECT_EQ(kept.GroupFileSize(), 777);
     EXPECT_EQ(kept.PaintOptions(), TQvPaintOptions(1));
     EXPECT_EQ(kept.Language(), ""); // present, though empty
+
+    // No style outside 0..2 may pass for fsrNone (byte counts), the low byte of 256
+    // included; the callers take fsrNone at its word.
+    for (const char* style : {"-1", "3", "255", "256", "-256", "99999999999"}) {
+        s = LoadFrom("[Settings]\nFileSizeRounding=" + std::string(style) + "\n");
+        EXPECT_EQ(s->FileSizeRounding(), fsrRoundDown) << style;
+    }
+    kept.SetFileSizeRounding(-1);
+    EXPECT_EQ(kept.FileSizeRounding(), fsrRoundDown);
+    kept.SetFileSizeRounding(fsrNone);
+    EXPECT_EQ(kept.FileSizeRounding(), fsrNone);
 }
 
 TEST_F(SettingsTest, SaveKeepsCommentsUnknownKeysOtherSectionsAndLineEnds) {
@@ -673,14 +759,14 @@ TEST_F(SettingsTest, SettersMarkARescanOnlyForScanPreferences) {
     // What Save writes, Load reads back.
     s.SetPaintOption(poDrawChildPercentBars, false);
     s.SetBarChartPainterClass(&TSkinBlackIceClass);
-    s.SetFileSizeRounding(TFileSizeRounding(7));
+    s.SetFileSizeRounding(fsrNone);
     s.Save();
     EXPECT_EQ(s.ReadSettingString("PaintOptions", ""), "[]");
     TSettings again(IniPath());
     again.Load();
     EXPECT_EQ(again.PaintOptions(), TQvPaintOptions(0));
     EXPECT_EQ(again.BarChartPainterClass(), &TSkinBlackIceClass);
-    EXPECT_EQ(int(again.FileSizeRounding()), 7);
+    EXPECT_EQ(again.FileSizeRounding(), fsrNone);
     EXPECT_FALSE(again.GroupSmallFiles());
     EXPECT_EQ(again.GroupFileSize(), 4096);
     EXPECT_EQ(again.Language(), "de");

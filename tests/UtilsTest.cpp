@@ -5,10 +5,12 @@
 #include "support/FileVersion.h"
 #include "support/QvUtils.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <set>
 
 namespace qv {
@@ -160,6 +162,24 @@ TEST(UtilsTest, StringsAndRectangles) {
     EXPECT_EQ(StrToRect(" 1, 2 ,3,4 ", {}), (TRect{1, 2, 3, 4}));
     EXPECT_EQ(CenteredRect(101, 51, 1920, 1080), (TRect{909, 514, 1010, 565}));
     EXPECT_EQ(CenteredRect(801, 600, 640, 480), (TRect{-80, -60, 721, 540}));
+}
+
+TEST(UtilsTest, CenteredRectHoldsForExtremeSizes) {
+    // A screen of negative size (as a broken display reports it) and sizes up to the ends
+    // of int: the differences overflow an int, the exact results never do.
+    constexpr int Max = std::numeric_limits<int>::max();
+    constexpr int Min = std::numeric_limits<int>::min();
+    EXPECT_EQ(CenteredRect(Max, Max, -2, -3),
+              (TRect{-1073741824, -1073741825, Max / 2, Max / 2 - 1}));
+    EXPECT_EQ(CenteredRect(Max, 10, Min, Min), (TRect{-Max, Min / 2 - 5, 0, Min / 2 + 5}));
+    EXPECT_EQ(CenteredRect(Min, Min, Max, 0), (TRect{Max, Max / 2 + 1, -1, Min / 2}));
+    const int sizes[] = {Min, Min + 1, -1, 0, 1, 1920, Max - 1, Max};
+    for (int width : sizes)
+        for (int screen : sizes) {
+            const TRect r = CenteredRect(width, 1, screen, 1);
+            EXPECT_EQ(std::int64_t(r.Right) - r.Left, width) << width << " on " << screen;
+            EXPECT_EQ(r.Left, (std::int64_t(screen) - width) / 2) << width << " on " << screen;
+        }
 }
 
 TEST(UtilsTest, SetsAndBooleanWordsAsTheSettingsWriteThem) {

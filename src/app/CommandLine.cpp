@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "export/TreeTypesExport.h"
+#include "platform/SysError.h"
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
 #include "support/FileVersion.h"
@@ -11,14 +12,17 @@
 #include "view/SizeFormat.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace qv {
@@ -274,6 +278,9 @@ int RunExport(const TCommandLine& Options, std::ostream& Out, std::ostream& Err)
         Err << "quorvel: " << Format(Tr("Unknown export format %s."), Options.Format) << '\n';
         return 2;
     }
+    // A reader that quits early is no error: a write to it fails with EPIPE, and we stop.
+    std::signal(SIGPIPE, SIG_IGN);
+    RemoveUnfinishedSavesOnSignals();
     TSettings& settings = LoadSettings();
     if (Options.GroupSize) {
         settings.SetGroupSmallFiles(*Options.GroupSize > 0);
@@ -290,7 +297,10 @@ int RunExport(const TCommandLine& Options, std::ostream& Out, std::ostream& Err)
         const std::string path = ScanPathOf(Options.Path);
         struct stat st;
         if (::stat(path.c_str(), &st) != 0) {
-            Err << "quorvel: " << Format(Tr("%s does not exist."), Options.Path) << '\n';
+            if (errno == ENOENT || errno == ENOTDIR)
+                Err << "quorvel: " << Format(Tr("%s does not exist."), Options.Path) << '\n';
+            else
+                Err << "quorvel: " << Options.Path << ": " << SysErrorMessage(errno) << '\n';
             return 1;
         }
         if (!S_ISDIR(st.st_mode)) {
@@ -309,7 +319,21 @@ int RunExport(const TCommandLine& Options, std::ostream& Out, std::ostream& Err)
     if (exportClass->ExportKind == 2 && (rounding == 1 || rounding == 2))
         exporter->SizeFormatter = SizeFormatterForStyle(rounding);
     try {
-        if (Options.Output.empty() || Options.Output == "-") {
+        if ((Options.Output.empty() || Options.Output == "-") && &Out == &std::cout) {
+            // Straight to the descriptor, which tells why a write failed.
+            Out.flush();
+            try {
+                exporter->SaveToDescriptor(STDOUT_FILENO);
+            } catch (const std::system_error& e) {
+                if (e.code().value() == EPIPE)
+                    return 0;
+                Err << "quorvel: "
+                    << Format(Tr("Cannot write to standard output: %s"),
+                              SysErrorMessage(e.code().value()))
+                    << '\n';
+                return 1;
+            }
+        } else if (Options.Output.empty() || Options.Output == "-") {
             exporter->SaveToStream(Out);
             Out.flush();
             if (!Out)

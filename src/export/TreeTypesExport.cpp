@@ -4,14 +4,19 @@
 #include "export/XmlHtmlExports.h"
 #include "support/AppInfo.h"
 #include "support/FileVersion.h"
+#include "support/QvUtils.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <csignal>
 #include <fcntl.h>
 #include <ios>
 #include <ostream>
+#include <pthread.h>
 #include <random>
 #include <stdexcept>
 #include <streambuf>
@@ -65,9 +70,71 @@ private:
     char Buffer[64 * 1024];
 };
 
+// "Cannot save the export to "FILE"", in the user's language.
+std::string CannotSave(const std::string& FileName) {
+    return FormatText(Tr("Cannot save the export to \"%s\""), FileName);
+}
+
 std::system_error SaveError(int Error, const std::string& FileName) {
-    return std::system_error(Error ? Error : EIO, std::generic_category(),
-                             "Cannot save the export to \"" + FileName + "\"");
+    return std::system_error(Error ? Error : EIO, std::generic_category(), CannotSave(FileName));
+}
+
+// A save error whose reason is our own words, where the system's text for the code would
+// not tell the user what to do.
+class TSaveError : public std::system_error {
+public:
+    TSaveError(int Error, const std::string& FileName, const std::string& Reason)
+        : std::system_error(Error, std::generic_category()),
+          Text(CannotSave(FileName) + ": " + Reason) {}
+    [[nodiscard]] const char* what() const noexcept override { return Text.c_str(); }
+
+private:
+    std::string Text;
+};
+
+// The temporary file of the save in progress, for the signal handler, which may touch
+// nothing that needs a lock or memory: a fixed buffer and a lock-free state.
+enum : int { tsNone, tsCreating, tsOwned };
+std::atomic<int> TempState{tsNone};
+char TempPath[PATH_MAX];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+const int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTempAndDie(int Signal) {
+    // The saving thread blocks these signals while it creates the file, so "creating" seen
+    // here is another thread's open() call, over in a moment; its file must go as well.
+    while (TempState.load(std::memory_order_acquire) == tsCreating) {
+    }
+    if (TempState.load(std::memory_order_acquire) == tsOwned)
+        ::unlink(TempPath);
+    ::signal(Signal, SIG_DFL);
+    ::raise(Signal);
+}
+
+// Creates a file as open(O_EXCL) does and lets the signal handler know of it, with no
+// moment in which the file exists unknown to the handler.
+int OpenRegistered(const std::string& Name, int Flags, mode_t Mode) {
+    if (Name.size() >= sizeof TempPath)
+        return ::open(Name.c_str(), Flags, Mode);
+    sigset_t block, old;
+    sigemptyset(&block);
+    for (const int s : CleanupSignals)
+        sigaddset(&block, s);
+    ::pthread_sigmask(SIG_BLOCK, &block, &old);
+    Name.copy(TempPath, Name.size());
+    TempPath[Name.size()] = '\0';
+    TempState.store(tsCreating, std::memory_order_release);
+    const int fd = ::open(Name.c_str(), Flags, Mode);
+    const int error = errno;
+    TempState.store(fd >= 0 ? tsOwned : tsNone, std::memory_order_release);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return fd;
+}
+
+void Unregister() {
+    TempState.store(tsNone, std::memory_order_release);
 }
 
 // Closes the descriptor and removes the half-written file, keeping errno for the message.
@@ -75,9 +142,35 @@ void Discard(int Fd, const std::string& TempName) {
     const int saved = errno;
     if (Fd >= 0)
         ::close(Fd);
-    if (!TempName.empty())
+    if (!TempName.empty()) {
         ::unlink(TempName.c_str());
+        Unregister();
+    }
     errno = saved;
+}
+
+// The file a save creates or replaces: Path, or where its symbolic links lead, also when
+// that file does not exist yet, as a shell redirect would create it. 0 or the errno.
+int FollowLinks(std::string& Path) {
+    // The kernel's own limit for one path.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st;
+        if (::lstat(Path.c_str(), &st) != 0)
+            return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(st.st_mode))
+            return 0;
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(Path.c_str(), link, sizeof link);
+        if (n < 0)
+            return errno;
+        if (std::size_t(n) == sizeof link)
+            return ENAMETOOLONG;
+        const std::string to(link, std::size_t(n));
+        const auto slash = Path.rfind('/');
+        Path =
+            to.starts_with('/') || slash == std::string::npos ? to : Path.substr(0, slash + 1) + to;
+    }
+    return ELOOP;
 }
 
 // Opens a new file beside Target that nobody else can have opened: O_EXCL on a random
@@ -96,7 +189,7 @@ int CreateTempBeside(const std::string& Target, std::string& TempName) {
         char suffix[16];
         const auto end = std::to_chars(suffix, suffix + sizeof suffix, random(), 36).ptr;
         TempName = dir + "." + base + ".tmp-" + std::string(suffix, end);
-        const int fd = ::open(TempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = OpenRegistered(TempName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
             if (fd < 0)
                 TempName.clear();
@@ -209,16 +302,31 @@ void TTreeTypesExport::VisitNode(const TFileSystemNode& Node, std::ostream& Stre
     EndNode(Stream);
 }
 
+void TTreeTypesExport::SaveToDescriptor(int Fd) {
+    if (!WriteAll(*this, Fd))
+        throw std::system_error(errno, std::generic_category(), "Cannot write the export");
+}
+
 void TTreeTypesExport::SaveToFile(const std::string& FileName) {
     struct stat old {};
     const bool replacing = ::stat(FileName.c_str(), &old) == 0;
+    // ELOOP above all: a link that leads round in a circle has no file to write.
+    if (!replacing && errno != ENOENT)
+        throw SaveError(errno, FileName);
     if (replacing && S_ISDIR(old.st_mode))
         throw SaveError(EISDIR, FileName);
     if (replacing && !S_ISREG(old.st_mode)) {
-        // A device or a FIFO: renaming over it would remove the device node itself.
-        const int fd = ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        // A device or a FIFO: renaming over it would remove the device node itself. A FIFO
+        // that nobody reads would block the open for ever, so it has to have a reader now.
+        const bool fifo = S_ISFIFO(old.st_mode);
+        const int fd =
+            ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (fifo ? O_NONBLOCK : 0));
+        if (fd < 0 && fifo && errno == ENXIO)
+            throw TSaveError(ENXIO, FileName, Tr("no program is reading from the FIFO"));
         if (fd < 0)
             throw SaveError(errno, FileName);
+        if (fifo)
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (!WriteAll(*this, fd)) {
             Discard(fd, {});
             throw SaveError(errno, FileName);
@@ -227,16 +335,15 @@ void TTreeTypesExport::SaveToFile(const std::string& FileName) {
             throw SaveError(errno, FileName);
         return;
     }
-
-    // A symbolic link stays a link: the file it points to is what gets replaced.
+    // A symbolic link stays a link: the file it leads to is replaced, or created when the
+    // link dangles.
     std::string target = FileName;
-    struct stat linkStat {};
-    if (replacing && ::lstat(FileName.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
-        if (char* real = ::realpath(FileName.c_str(), nullptr)) {
-            target = real;
-            ::free(real);
-        }
-    }
+    if (const int error = FollowLinks(target))
+        throw SaveError(error, FileName);
+    // The rename would replace a file that the user made read-only without needing write
+    // access to it: ask for that access, as writing in place would have.
+    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        throw SaveError(errno, FileName);
 
     std::string tempName;
     int fd = CreateTempBeside(target, tempName);
@@ -259,11 +366,26 @@ void TTreeTypesExport::SaveToFile(const std::string& FileName) {
             throw SaveError(errno, FileName);
         if (::rename(tempName.c_str(), target.c_str()) != 0)
             throw SaveError(errno, FileName);
+        Unregister();
     } catch (...) {
         Discard(fd, tempName);
         throw;
     }
     SyncDirectoryOf(target);
+}
+
+void RemoveUnfinishedSavesOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = RemoveTempAndDie;
+    sigemptyset(&action.sa_mask);
+    for (const int s : CleanupSignals)
+        sigaddset(&action.sa_mask, s);
+    for (const int s : CleanupSignals) {
+        struct sigaction old {};
+        // A signal the process was started to ignore (nohup) stays ignored.
+        if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(s, &action, nullptr);
+    }
 }
 
 // --- the shared text and the registry ------------------------------------------------------

@@ -61,8 +61,13 @@ public:
     // written and synced. On failure the old file is untouched, the new one is removed, and
     // std::system_error (or what the walk threw) reaches the caller; its message names the
     // file. A target that exists and is not a regular file (a device such as /dev/null, a
-    // FIFO) is written directly, since it cannot be replaced.
+    // FIFO) is written directly, since it cannot be replaced; a FIFO without a reader fails
+    // with ENXIO instead of waiting for one. A symbolic link is followed, also when its file
+    // does not exist yet, and stays; a file without write permission is refused (EACCES).
     void SaveToFile(const std::string& FileName);
+    // Writes the export to the open descriptor Fd; a failed write throws std::system_error
+    // with its errno.
+    void SaveToDescriptor(int Fd);
     // The walk: header, the nodes from Root down, footer. A write error throws
     // std::ios_base::failure; the stream's own exception mask is left as it is.
     void SaveToStream(std::ostream& Stream);
@@ -141,6 +146,11 @@ private:
 
     std::vector<const TExportClass*> Classes;
 };
+
+// From now on SIGINT, SIGTERM and SIGHUP remove the temporary file of a SaveToFile in
+// progress and then end the process by that signal as they would have. Signals that the
+// process ignores stay ignored. For programs that save and end, not for the window.
+void RemoveUnfinishedSavesOnSignals();
 
 // The process's registry, filled on first use with csv, txt, html, xml, xml2 in that order.
 [[nodiscard]] TExportRegistry& ExportRegistry();

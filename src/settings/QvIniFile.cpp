@@ -6,13 +6,17 @@
 #include "support/QvUtils.h"
 #include "support/Translate.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace qv {
 namespace {
@@ -47,10 +51,19 @@ bool SameName(std::string_view A, std::string_view B) {
     return true;
 }
 
+std::string AsciiLower(std::string_view S) {
+    std::string lower(S);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return lower;
+}
+
 enum class TLineKind { Other, Section, Key };
 
-// One line of the file as offsets into the text, so that a write can splice the text
-// without touching any other byte.
+// One section or key line of the file as offsets into the text, so that a write can splice
+// the text without touching any other byte. Other lines are not kept: a file of millions
+// of blank or comment lines must not cost a record for each.
 struct TLine {
     TLineKind Kind = TLineKind::Other;
     std::size_t Begin = 0;      // first byte of the line
@@ -108,14 +121,35 @@ std::vector<TLine> ParseLines(std::string_view Text) {
         const std::size_t next = newline == std::string_view::npos ? Text.size() : newline + 1;
         if (newline != std::string_view::npos && end > pos && Text[end - 1] == '\r')
             --end;
-        lines.push_back(ParseLine(Text, pos, end, next));
+        if (TLine line = ParseLine(Text, pos, end, next); line.Kind != TLineKind::Other)
+            lines.push_back(line);
         pos = next;
     }
     return lines;
 }
 
+// Whether a trimmed value is a value that a write put in single quotes: quoted, and the
+// text inside has a blank at either end or is quoted that way again. Checked level by level
+// rather than recursively, so that a line of a million quotes cannot exhaust the stack.
+bool IsQuotedValue(std::string_view S) {
+    const std::size_t n = S.size();
+    for (std::size_t k = 1; 2 * k < n && S[k - 1] == '\'' && S[n - k] == '\''; ++k)
+        if (IsBlank(S[k]) || IsBlank(S[n - k - 1]))
+            return true;
+    return false;
+}
+
 std::string_view ValueOf(std::string_view Text, const TLine& Line) {
-    return Trim(Text.substr(Line.ValueBegin, Line.End - Line.ValueBegin));
+    const std::string_view value = Trim(Text.substr(Line.ValueBegin, Line.End - Line.ValueBegin));
+    return IsQuotedValue(value) ? value.substr(1, value.size() - 2) : value;
+}
+
+// Value as a line holds it, so that ValueOf gives Value back.
+std::string StoredValue(std::string_view Value) {
+    const bool blankEnds = !Value.empty() && (IsBlank(Value.front()) || IsBlank(Value.back()));
+    if (!blankEnds && !IsQuotedValue(Value))
+        return std::string(Value);
+    return "'" + std::string(Value) + "'";
 }
 
 // Calls Visit for every key line inside a section named Section, in file order, until Visit
@@ -133,7 +167,9 @@ void ForEachKeyIn(const std::vector<TLine>& Lines, std::string_view Section, TVi
 }
 
 // The file's bytes. Returns 0, or the errno of the failure; only a regular file is read,
-// so that a FIFO or a device put in place of the settings file cannot block the program.
+// so that a FIFO or a device put in place of the settings file cannot block the program,
+// and only up to the size limit (EFBIG beyond it), so that a huge or sparse file costs
+// neither the time nor the memory of reading it.
 int ReadWholeFile(const std::string& Path, std::string& Text) {
     Text.clear();
     TFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -144,11 +180,16 @@ int ReadWholeFile(const std::string& Path, std::string& Text) {
         return errno;
     if (!S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (st.st_size > off_t(TQvIniFile::MaxFileSize))
+        return EFBIG;
     if (st.st_size > 0)
         Text.reserve(std::size_t(st.st_size));
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+    // One byte past the limit tells a file that grew since fstat from one that did not.
+    while (Text.size() <= TQvIniFile::MaxFileSize) {
+        const std::size_t wanted =
+            std::min(sizeof buffer, TQvIniFile::MaxFileSize + 1 - Text.size());
+        const ssize_t n = ::read(fd.Get(), buffer, wanted);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -160,14 +201,17 @@ int ReadWholeFile(const std::string& Path, std::string& Text) {
             return 0;
         Text.append(buffer, std::size_t(n));
     }
+    Text.clear();
+    return EFBIG;
 }
 
-// The text for reading: an unreadable file reads like an empty one.
-std::string ReadForLookup(const std::string& Path) {
-    std::string text;
-    if (const int error = ReadWholeFile(Path, text); error != 0 && error != ENOENT)
-        LogDebug("Settings file " + Path + " unreadable: " + SysErrorMessage(error));
-    return text;
+// Every read of a refused file would repeat the same message; once per file is enough.
+void LogRefusalOnce(const std::string& Name, const std::string& Message) {
+    static std::mutex lock;
+    static std::set<std::string> logged;
+    std::lock_guard guard(lock);
+    if (logged.insert(Name).second)
+        LogError(Message);
 }
 
 std::string FormatWithArgs(std::string Format, std::initializer_list<std::string_view> Args) {
@@ -188,6 +232,11 @@ std::string FormatWithArgs(std::string Format, std::initializer_list<std::string
 [[noreturn]] void ThrowWriteError(const std::string& Path, int Error) {
     throw ESettingsError(FormatWithArgs(Tr("Cannot write the settings file “%s”: %s"),
                                         {Path, SysErrorMessage(Error)}));
+}
+
+std::string TooLargeMessage(const std::string& Path) {
+    return FormatWithArgs(Tr("The settings file “%s” is larger than 4 MiB and is not read."),
+                          {Path});
 }
 
 // The file a write has to replace: the target of a symbolic link, so that a settings file
@@ -278,12 +327,17 @@ int ReplaceFile(const std::string& Path, std::string_view Text) {
 void ModifyFile(const std::string& Name, const std::function<void(std::string&)>& Change) {
     const std::string path = WriteTarget(Name);
     std::string text;
-    if (const int error = ReadWholeFile(path, text); error != 0 && error != ENOENT)
+    if (const int error = ReadWholeFile(path, text); error == EFBIG)
+        throw ESettingsError(TooLargeMessage(Name));
+    else if (error != 0 && error != ENOENT)
         ThrowWriteError(Name, error);
     std::string changed = text;
     Change(changed);
     if (changed == text)
         return;
+    // A file the next start would refuse to read is not worth writing.
+    if (changed.size() > TQvIniFile::MaxFileSize)
+        ThrowWriteError(Name, EFBIG);
     if (const int error = ReplaceFile(path, changed); error != 0)
         ThrowWriteError(Name, error);
 }
@@ -319,13 +373,16 @@ void SetValue(std::string& Text, std::string_view Section, std::string_view Key,
               std::string_view Value) {
     const std::vector<TLine> lines = ParseLines(Text);
     const std::string_view lineEnd = LineEndOf(Text);
-    const std::string entry = std::string(Key) + "=" + std::string(Value);
+    const std::string stored = StoredValue(Value);
+    const std::string entry = std::string(Key) + "=" + stored;
 
     bool replaced = false;
     ForEachKeyIn(lines, Section, [&](std::size_t i) {
         if (!SameName(lines[i].Name, Key))
             return true;
-        Text.replace(lines[i].ValueBegin, lines[i].End - lines[i].ValueBegin, Value);
+        // From the first byte after the blanks that follow "=": the blanks were never part
+        // of the value, and a stored value never starts with one.
+        Text.replace(lines[i].ValueBegin, lines[i].End - lines[i].ValueBegin, stored);
         replaced = true;
         return false;
     });
@@ -372,33 +429,127 @@ template <class TNumber> bool ParseNumber(std::string_view S, TNumber& Value) {
 
 } // namespace
 
-TQvIniFile::TQvIniFile(std::string FileName) : Name(std::move(FileName)) {}
+struct TQvIniSnapshot::TContent {
+    std::string Text;
+    std::vector<TLine> Lines; // point into Text, which never changes
+};
 
-std::string TQvIniFile::ReadString(std::string_view Section, std::string_view Key,
-                                   std::string_view Default) const {
+TQvIniSnapshot::TQvIniSnapshot() : Content(std::make_shared<const TContent>()) {}
+
+std::string TQvIniSnapshot::ReadString(std::string_view Section, std::string_view Key,
+                                       std::string_view Default) const {
     Section = Trim(Section);
     Key = Trim(Key);
-    const std::string text = ReadForLookup(Name);
-    const std::vector<TLine> lines = ParseLines(text);
+    const std::vector<TLine>& lines = Content->Lines;
     std::string result(Default);
     ForEachKeyIn(lines, Section, [&](std::size_t i) {
         if (!SameName(lines[i].Name, Key))
             return true;
-        result = ValueOf(text, lines[i]);
+        result = ValueOf(Content->Text, lines[i]);
         return false;
     });
     return result;
 }
 
-int TQvIniFile::ReadInteger(std::string_view Section, std::string_view Key, int Default) const {
+int TQvIniSnapshot::ReadInteger(std::string_view Section, std::string_view Key, int Default) const {
     int value = 0;
     return ParseNumber(ReadString(Section, Key, ""), value) ? value : Default;
 }
 
-std::int64_t TQvIniFile::ReadInt64(std::string_view Section, std::string_view Key,
-                                   std::int64_t Default) const {
+std::int64_t TQvIniSnapshot::ReadInt64(std::string_view Section, std::string_view Key,
+                                       std::int64_t Default) const {
     std::int64_t value = 0;
     return ParseNumber(ReadString(Section, Key, ""), value) ? value : Default;
+}
+
+bool TQvIniSnapshot::SectionExists(std::string_view Section) const {
+    Section = Trim(Section);
+    for (const TLine& line : Content->Lines)
+        if (line.Kind == TLineKind::Section && SameName(line.Name, Section))
+            return true;
+    return false;
+}
+
+bool TQvIniSnapshot::ValueExists(std::string_view Section, std::string_view Key) const {
+    Section = Trim(Section);
+    Key = Trim(Key);
+    const std::vector<TLine>& lines = Content->Lines;
+    bool found = false;
+    ForEachKeyIn(lines, Section, [&](std::size_t i) {
+        found = SameName(lines[i].Name, Key);
+        return !found;
+    });
+    return found;
+}
+
+// The lists below remember the names seen in a hash set: a file may hold a million keys.
+std::vector<std::string> TQvIniSnapshot::ReadSection(std::string_view Section) const {
+    Section = Trim(Section);
+    const std::vector<TLine>& lines = Content->Lines;
+    std::vector<std::string> keys;
+    std::unordered_set<std::string> seen;
+    ForEachKeyIn(lines, Section, [&](std::size_t i) {
+        if (seen.insert(AsciiLower(lines[i].Name)).second)
+            keys.emplace_back(lines[i].Name);
+        return true;
+    });
+    return keys;
+}
+
+std::vector<std::string> TQvIniSnapshot::ReadSections() const {
+    std::vector<std::string> sections;
+    std::unordered_set<std::string> seen;
+    for (const TLine& line : Content->Lines)
+        if (line.Kind == TLineKind::Section && seen.insert(AsciiLower(line.Name)).second)
+            sections.emplace_back(line.Name);
+    return sections;
+}
+
+TQvIniFile::TQvIniFile(std::string FileName) : Name(std::move(FileName)) {}
+
+TQvIniSnapshot TQvIniFile::Read() const {
+    auto content = std::make_shared<TQvIniSnapshot::TContent>();
+    TQvIniSnapshot snapshot;
+    if (const int error = ReadWholeFile(Name, content->Text); error == EFBIG) {
+        snapshot.FRefusal = TooLargeMessage(Name);
+        LogRefusalOnce(Name, snapshot.FRefusal);
+    } else if (error != 0 && error != ENOENT) {
+        // An unreadable file reads like an empty one.
+        LogDebug("Settings file " + Name + " unreadable: " + SysErrorMessage(error));
+    }
+    content->Lines = ParseLines(content->Text);
+    snapshot.Content = std::move(content);
+    return snapshot;
+}
+
+std::string TQvIniFile::ReadString(std::string_view Section, std::string_view Key,
+                                   std::string_view Default) const {
+    return Read().ReadString(Section, Key, Default);
+}
+
+int TQvIniFile::ReadInteger(std::string_view Section, std::string_view Key, int Default) const {
+    return Read().ReadInteger(Section, Key, Default);
+}
+
+std::int64_t TQvIniFile::ReadInt64(std::string_view Section, std::string_view Key,
+                                   std::int64_t Default) const {
+    return Read().ReadInt64(Section, Key, Default);
+}
+
+bool TQvIniFile::SectionExists(std::string_view Section) const {
+    return Read().SectionExists(Section);
+}
+
+bool TQvIniFile::ValueExists(std::string_view Section, std::string_view Key) const {
+    return Read().ValueExists(Section, Key);
+}
+
+std::vector<std::string> TQvIniFile::ReadSection(std::string_view Section) const {
+    return Read().ReadSection(Section);
+}
+
+std::vector<std::string> TQvIniFile::ReadSections() const {
+    return Read().ReadSections();
 }
 
 void TQvIniFile::WriteString(std::string_view Section, std::string_view Key,
@@ -418,71 +569,25 @@ void TQvIniFile::WriteInt64(std::string_view Section, std::string_view Key, std:
     WriteString(Section, Key, std::to_string(Value));
 }
 
-bool TQvIniFile::SectionExists(std::string_view Section) const {
-    Section = Trim(Section);
-    const std::string text = ReadForLookup(Name); // the lines point into it
-    for (const TLine& line : ParseLines(text))
-        if (line.Kind == TLineKind::Section && SameName(line.Name, Section))
-            return true;
-    return false;
-}
-
-bool TQvIniFile::ValueExists(std::string_view Section, std::string_view Key) const {
-    Section = Trim(Section);
-    Key = Trim(Key);
-    const std::string text = ReadForLookup(Name);
-    const std::vector<TLine> lines = ParseLines(text);
-    bool found = false;
-    ForEachKeyIn(lines, Section, [&](std::size_t i) {
-        found = SameName(lines[i].Name, Key);
-        return !found;
-    });
-    return found;
-}
-
-std::vector<std::string> TQvIniFile::ReadSection(std::string_view Section) const {
-    Section = Trim(Section);
-    const std::string text = ReadForLookup(Name);
-    const std::vector<TLine> lines = ParseLines(text);
-    std::vector<std::string> keys;
-    ForEachKeyIn(lines, Section, [&](std::size_t i) {
-        for (const std::string& key : keys)
-            if (SameName(key, lines[i].Name))
-                return true;
-        keys.emplace_back(lines[i].Name);
-        return true;
-    });
-    return keys;
-}
-
-std::vector<std::string> TQvIniFile::ReadSections() const {
-    const std::string text = ReadForLookup(Name);
-    std::vector<std::string> sections;
-    for (const TLine& line : ParseLines(text)) {
-        if (line.Kind != TLineKind::Section)
-            continue;
-        bool known = false;
-        for (const std::string& section : sections)
-            known = known || SameName(section, line.Name);
-        if (!known)
-            sections.emplace_back(line.Name);
-    }
-    return sections;
-}
-
 void TQvIniFile::EraseSection(std::string_view Section) {
     Section = Trim(Section);
     ModifyFile(Name, [&](std::string& Text) {
-        const std::vector<TLine> lines = ParseLines(Text);
+        // A section reaches from its header to the next header, whatever lies between.
         std::string kept;
         kept.reserve(Text.size());
+        std::size_t keptFrom = 0;
         bool erasing = false;
-        for (const TLine& line : lines) {
-            if (line.Kind == TLineKind::Section)
-                erasing = SameName(line.Name, Section);
-            if (!erasing)
-                kept.append(Text, line.Begin, line.Next - line.Begin);
+        for (const TLine& line : ParseLines(Text)) {
+            if (line.Kind != TLineKind::Section || SameName(line.Name, Section) == erasing)
+                continue;
+            if (erasing)
+                keptFrom = line.Begin;
+            else
+                kept.append(Text, keptFrom, line.Begin - keptFrom);
+            erasing = !erasing;
         }
+        if (!erasing)
+            kept.append(Text, keptFrom);
         Text = std::move(kept);
     });
 }
@@ -492,16 +597,17 @@ void TQvIniFile::DeleteKey(std::string_view Section, std::string_view Key) {
     Key = Trim(Key);
     ModifyFile(Name, [&](std::string& Text) {
         const std::vector<TLine> lines = ParseLines(Text);
-        std::vector<bool> drop(lines.size(), false);
-        ForEachKeyIn(lines, Section, [&](std::size_t i) {
-            drop[i] = SameName(lines[i].Name, Key);
-            return true;
-        });
         std::string kept;
         kept.reserve(Text.size());
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            if (!drop[i])
-                kept.append(Text, lines[i].Begin, lines[i].Next - lines[i].Begin);
+        std::size_t keptFrom = 0;
+        ForEachKeyIn(lines, Section, [&](std::size_t i) {
+            if (SameName(lines[i].Name, Key)) {
+                kept.append(Text, keptFrom, lines[i].Begin - keptFrom);
+                keptFrom = lines[i].Next;
+            }
+            return true;
+        });
+        kept.append(Text, keptFrom);
         Text = std::move(kept);
     });
 }

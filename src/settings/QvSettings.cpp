@@ -137,7 +137,10 @@ std::unique_ptr<TSettings> TSettings::Clone() const {
 }
 
 void TSettings::Load() {
-    const TQvIniFile& ini = FIniFile;
+    // One read for all keys: each read of the file costs as much as the file is long.
+    const TQvIniSnapshot ini = FIniFile.Read();
+    if (!ini.Refusal().empty())
+        throw ESettingsError(ini.Refusal());
     bool flag = false;
     if (TryStrToBool(ini.ReadString(SettingsSection, "GroupSmallFiles", ""), flag))
         FGroupSmallFiles.store(flag, std::memory_order_relaxed);
@@ -150,9 +153,7 @@ void TSettings::Load() {
     if (const std::string options = ini.ReadString(SettingsSection, "PaintOptions", "");
         !Trimmed(options).empty())
         FPaintOptions = TQvPaintOptions(StringToSet(PaintOptionsType, options));
-    // The setting is one byte wide: larger numbers keep their low byte, as they always did.
-    FFileSizeRounding = TFileSizeRounding(
-        ini.ReadInteger(SettingsSection, "FileSizeRounding", FFileSizeRounding) & 0xFF);
+    SetFileSizeRounding(ini.ReadInteger(SettingsSection, "FileSizeRounding", FileSizeRounding()));
     if (ini.ValueExists(SettingsSection, "BarChartPainterClass")) {
         const TBarChartPainterClass* found = BarChartPainterRegistry().FindByClassName(
             ini.ReadString(SettingsSection, "BarChartPainterClass", ""));
@@ -189,8 +190,9 @@ void TSettings::SetLanguage(std::string Code) {
     FLanguage = std::move(Code);
 }
 
-void TSettings::SetFileSizeRounding(TFileSizeRounding Style) {
-    FFileSizeRounding = Style;
+void TSettings::SetFileSizeRounding(int Style) {
+    FFileSizeRounding =
+        Style >= fsrNone && Style <= fsrRoundDown ? TFileSizeRounding(Style) : fsrRoundDown;
 }
 
 void TSettings::SetBarChartPainterClass(const TBarChartPainterClass* PainterClass) {

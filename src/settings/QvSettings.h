@@ -10,8 +10,9 @@
 //
 // Failures: Save and the Write... functions throw ESettingsError when the file cannot be
 // written; the old file is then left as it was. Reading never throws: what is missing or
-// does not parse keeps the value there was. The constructor throws ESettingsError when the
-// settings folder cannot be created.
+// does not parse keeps the value there was; only Load throws ESettingsError for a file
+// larger than TQvIniFile::MaxFileSize, which is not read at all (every value stays). The
+// constructor throws ESettingsError when the settings folder cannot be created.
 //
 // Threading: GUI thread only, with one exception: the scan threads may call
 // GroupSmallFiles(), GroupFileSize() and CrossFileSystems() at any time, also while the GUI
@@ -82,7 +83,8 @@ public:
 
     // Reads the preferences; a missing key keeps the current value, and so does a value
     // that does not parse (except the painter class, which falls back to
-    // TDefaultBarChartPainterClass when it names no registered class).
+    // TDefaultBarChartPainterClass when it names no registered class). Throws
+    // ESettingsError, keeping every value, when the file is too large to be read.
     void Load();
     // Writes the seven preferences to section "Settings". Throws ESettingsError.
     void Save();
@@ -103,7 +105,9 @@ public:
     [[nodiscard]] const std::string& Language() const noexcept { return FLanguage; }
     [[nodiscard]] int TreeViewRefreshRate() const noexcept { return FTreeViewRefreshRate; }
     [[nodiscard]] TQvPaintOptions PaintOptions() const noexcept { return FPaintOptions; }
-    // Any byte as read; values outside 0..2 format like fsrRoundDown.
+    // One of the three styles: Load and SetFileSizeRounding turn any other value into
+    // fsrRoundDown, which is how such values have always formatted, so that no user of the
+    // setting can mistake one for fsrNone (byte counts).
     [[nodiscard]] TFileSizeRounding FileSizeRounding() const noexcept { return FFileSizeRounding; }
     // Never null.
     [[nodiscard]] const TBarChartPainterClass* BarChartPainterClass() const noexcept {
@@ -117,7 +121,7 @@ public:
     void SetGroupFileSize(std::int64_t Bytes);
     void SetGroupSmallFiles(bool Value);
     void SetLanguage(std::string Code);
-    void SetFileSizeRounding(TFileSizeRounding Style);
+    void SetFileSizeRounding(int Style);
     // A null class stands for TDefaultBarChartPainterClass.
     void SetBarChartPainterClass(const TBarChartPainterClass* PainterClass);
     // Adds or removes Option; options above 7 are ignored.

@@ -2,10 +2,13 @@
 
 #include "platform/Drives.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <pwd.h>
 #include <random>
 #include <sys/stat.h>
@@ -275,9 +278,16 @@ TRect StrToRect(std::string_view S, const TRect& Default) {
 }
 
 TRect CenteredRect(int Width, int Height, int ScreenWidth, int ScreenHeight) {
-    const int left = (ScreenWidth - Width) / 2; // toward zero, also for a small screen
-    const int top = (ScreenHeight - Height) / 2;
-    return {left, top, left + Width, top + Height};
+    // In 64 bits, where no difference or sum of two ints can overflow. The exact results
+    // always fit an int (each is about half of such a sum); the clamp only states that.
+    const auto fit = [](std::int64_t V) {
+        return int(std::clamp<std::int64_t>(V, std::numeric_limits<int>::min(),
+                                            std::numeric_limits<int>::max()));
+    };
+    // Toward zero, also for a small screen.
+    const std::int64_t left = (std::int64_t(ScreenWidth) - Width) / 2;
+    const std::int64_t top = (std::int64_t(ScreenHeight) - Height) / 2;
+    return {fit(left), fit(top), fit(left + Width), fit(top + Height)};
 }
 
 std::string SetToString(const TSetType& Type, std::uint32_t Value, bool Brackets) {
