@@ -67,15 +67,7 @@ std::optional<T> RunWithTimeout(F Work, std::chrono::milliseconds Timeout) {
 
 // udev writes unsafe bytes of a label link name as \xHH ("My\x20Disk").
 std::string DecodeUdevName(std::string_view Name) {
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
+    const auto hex = HexDigitValue;
     std::string result;
     result.reserve(Name.size());
     for (std::size_t i = 0; i < Name.size(); ++i) {

@@ -1,6 +1,7 @@
 #include "shell/Trash.h"
 
 #include "platform/SysError.h"
+#include "support/QvUtils.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -293,16 +294,6 @@ void UpdateDirectorySizes(const std::string& TrashDir, const std::string& Name,
         ::unlink(tmp.c_str());
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string TrashInfoPathEncode(std::string_view Path) {
@@ -329,8 +320,8 @@ std::string TrashInfoPathDecode(std::string_view Encoded) {
     out.reserve(Encoded.size());
     for (std::size_t i = 0; i < Encoded.size(); ++i) {
         if (Encoded[i] == '%' && i + 2 < Encoded.size()) {
-            int hi = HexValue(Encoded[i + 1]);
-            int lo = HexValue(Encoded[i + 2]);
+            int hi = HexDigitValue(Encoded[i + 1]);
+            int lo = HexDigitValue(Encoded[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out += char(hi * 16 + lo);
                 i += 2;

@@ -353,6 +353,16 @@ std::string FormatText(std::string Format, std::string_view Arg) {
     return Format;
 }
 
+int HexDigitValue(char C) noexcept {
+    if (C >= '0' && C <= '9')
+        return C - '0';
+    if (C >= 'a' && C <= 'f')
+        return C - 'a' + 10;
+    if (C >= 'A' && C <= 'F')
+        return C - 'A' + 10;
+    return -1;
+}
+
 bool DirectoryExists(const std::string& Path) {
     struct stat st {};
     return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -71,6 +71,9 @@ void NextToken(std::string& S, std::string_view Delimiters, std::string& Token);
                                          std::string_view EndMark);
 // Format with its first "%s" replaced by Arg (translated texts carry one place holder).
 [[nodiscard]] std::string FormatText(std::string Format, std::string_view Arg);
+
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+[[nodiscard]] int HexDigitValue(char C) noexcept;
 // Length characters, each A-Z or 0-9 with equal chance.
 [[nodiscard]] std::string RandomString(int Length);
 
