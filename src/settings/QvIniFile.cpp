@@ -253,19 +253,6 @@ std::string WriteTarget(const std::string& Path) {
     return target;
 }
 
-bool WriteAll(int Fd, std::string_view Bytes) {
-    while (!Bytes.empty()) {
-        const ssize_t n = ::write(Fd, Bytes.data(), Bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        Bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
-
 // Puts Text in place of the file Path in one rename, so that a crash or a full disk leaves
 // either the old or the new file. Returns 0 or the errno of the step that failed; nothing
 // of the attempt is left behind then.
@@ -305,7 +292,7 @@ int ReplaceFile(const std::string& Path, std::string_view Text) {
             ::fchown(fd.Get(), old.st_uid, old.st_gid) != 0)
             LogDebug("Settings file " + Path + " changes its owner: " + SysErrorMessage(errno));
     }
-    if (!WriteAll(fd.Get(), Text) || ::fsync(fd.Get()) != 0)
+    if (!WriteAllBytes(fd.Get(), Text) || ::fsync(fd.Get()) != 0)
         error = errno;
     if (::close(fd.Release()) != 0 && error == 0)
         error = errno;

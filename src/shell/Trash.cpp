@@ -1,7 +1,9 @@
 #include "shell/Trash.h"
 
+#include "platform/DirReader.h"
 #include "platform/SysError.h"
 #include "support/QvUtils.h"
+#include "tree/TreeTypes.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -30,48 +32,11 @@ TTrashResult Failure(int Code) {
 }
 
 // Closes a descriptor at the end of a scope.
-class TFd {
-public:
-    explicit TFd(int Fd = -1) noexcept : Fd(Fd) {}
-    ~TFd() {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    [[nodiscard]] int Get() const noexcept { return Fd; }
-    int Release() noexcept {
-        int f = Fd;
-        Fd = -1;
-        return f;
-    }
-
-private:
-    int Fd;
-};
-
 std::string DirName(const std::string& Path) {
     auto pos = Path.rfind('/');
     if (pos == std::string::npos)
         return ".";
     return pos == 0 ? "/" : Path.substr(0, pos);
-}
-
-std::string Join(const std::string& Dir, const std::string& Name) {
-    return Dir == "/" ? "/" + Name : Dir + "/" + Name;
-}
-
-bool WriteAll(int Fd, std::string_view Data) {
-    while (!Data.empty()) {
-        ssize_t n = ::write(Fd, Data.data(), Data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        Data.remove_prefix(std::size_t(n));
-    }
-    return true;
 }
 
 // Creates Path with mode 0700 and its missing parents (for $XDG_DATA_HOME). Returns 0 or the
@@ -145,17 +110,17 @@ std::optional<dev_t> DeviceOf(std::string Path) {
 // sticky directory (not a link), else $topdir/.Trash-$uid. Returns the folder or an errno.
 int TopDirTrash(const std::string& TopDir, std::string& Out) {
     const std::string uid = std::to_string(::geteuid());
-    const std::string shared = Join(TopDir, ".Trash");
+    const std::string shared = JoinPath(TopDir, ".Trash");
     struct stat st {};
     if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
-        std::string dir = Join(shared, uid);
+        std::string dir = JoinPath(shared, uid);
         if (EnsureDir(dir, true) == 0) {
             Out = dir;
             return 0;
         }
         // A failed check of the shared trash must not stop the per-user one.
     }
-    std::string dir = Join(TopDir, ".Trash-" + uid);
+    std::string dir = JoinPath(TopDir, ".Trash-" + uid);
     if (int e = EnsureDir(dir, true))
         return e;
     Out = dir;
@@ -164,7 +129,7 @@ int TopDirTrash(const std::string& TopDir, std::string& Out) {
 
 // Chooses the trash for the item named ParentReal/Name whose parent lives on device Dev.
 int ChooseTrash(const std::string& ParentReal, const std::string& Name, dev_t Dev, TTrashDir& Out) {
-    const std::string full = Join(ParentReal, Name);
+    const std::string full = JoinPath(ParentReal, Name);
     const std::string dataHome = DataHome();
     if (auto homeDev = DeviceOf(dataHome); homeDev && *homeDev == Dev) {
         if (int e = MakeDirs(dataHome))
@@ -244,7 +209,7 @@ void UpdateDirectorySizes(const std::string& TrashDir, const std::string& Name,
                           const std::string& InfoFile) {
     const std::string filesDir = TrashDir + "/files";
     int dirFd =
-        ::open(Join(filesDir, Name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::open(JoinPath(filesDir, Name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0)
         return;
     std::uint64_t size = TreeSize(dirFd);
@@ -266,7 +231,7 @@ void UpdateDirectorySizes(const std::string& TrashDir, const std::string& Name,
             std::string name = TrashInfoPathDecode(std::string_view(line).substr(second + 1));
             struct stat st {};
             if (name != Name && name.find('/') == std::string::npos &&
-                ::lstat(Join(filesDir, name).c_str(), &st) == 0)
+                ::lstat(JoinPath(filesDir, name).c_str(), &st) == 0)
                 kept += line + '\n';
         };
         while ((c = std::fgetc(f)) != EOF) {
@@ -288,7 +253,7 @@ void UpdateDirectorySizes(const std::string& TrashDir, const std::string& Name,
     TFd fd(::mkostemp(tmp.data(), O_CLOEXEC));
     if (fd.Get() < 0)
         return;
-    bool ok = WriteAll(fd.Get(), kept);
+    bool ok = WriteAllBytes(fd.Get(), kept);
     ok = ::close(fd.Release()) == 0 && ok;
     if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0)
         ::unlink(tmp.c_str());
@@ -356,7 +321,7 @@ TTrashResult MoveToTrash(const std::string& Path) {
     struct stat parentSt {};
     if (::stat(parent.c_str(), &parentSt) != 0)
         return Failure(errno);
-    const std::string source = Join(parent, name);
+    const std::string source = JoinPath(parent, name);
 
     TTrashDir trash;
     if (int e = ChooseTrash(parent, name, parentSt.st_dev, trash))
@@ -381,7 +346,7 @@ TTrashResult MoveToTrash(const std::string& Path) {
                 continue;
             return Failure(errno);
         }
-        bool written = WriteAll(fd.Get(), content);
+        bool written = WriteAllBytes(fd.Get(), content);
         int writeErr = errno;
         if (::close(fd.Release()) != 0 && written) {
             written = false;

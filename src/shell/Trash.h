@@ -1,5 +1,5 @@
 #pragma once
-// Moving files and directories to the trash of the freedesktop.org Trash specification 1.0:
+// Moving files and directories to the trash as desktops share it (freedesktop.org Trash 1.0):
 // the home trash ($XDG_DATA_HOME/Trash) for items on the home file system, the trash at the
 // top directory of the file system ($topdir/.Trash/$uid or $topdir/.Trash-$uid) otherwise.
 // Nothing is ever copied or deleted permanently here.

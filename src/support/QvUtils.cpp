@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -351,6 +352,19 @@ std::string FormatText(std::string Format, std::string_view Arg) {
         Format.replace(At, 2, Arg);
     }
     return Format;
+}
+
+bool WriteAllBytes(int Fd, std::string_view Bytes) noexcept {
+    while (!Bytes.empty()) {
+        const ssize_t n = ::write(Fd, Bytes.data(), Bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        Bytes.remove_prefix(std::size_t(n));
+    }
+    return true;
 }
 
 int HexDigitValue(char C) noexcept {

@@ -74,6 +74,10 @@ void NextToken(std::string& S, std::string_view Delimiters, std::string& Token);
 
 // The value of a hexadecimal digit (either case), or -1 for any other character.
 [[nodiscard]] int HexDigitValue(char C) noexcept;
+
+// Writes all of Bytes to Fd, going on after short writes and EINTR; false with errno set
+// on the first failure.
+[[nodiscard]] bool WriteAllBytes(int Fd, std::string_view Bytes) noexcept;
 // Length characters, each A-Z or 0-9 with equal chance.
 [[nodiscard]] std::string RandomString(int Length);
 
