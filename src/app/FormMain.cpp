@@ -1,11 +1,13 @@
 #include "app/FormMain.h"
 
+#include "app/ItemCommands.h"
 #include "app/MessageBoxes.h"
 #include "app/QtDispatcher.h"
 #include "export/TreeTypesExport.h"
 #include "platform/SysError.h"
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
+#include "shell/ShellBrowseForFolder.h"
 #include "support/FileVersion.h"
 #include "support/QvLogger.h"
 #include "support/QvProfiler.h"
@@ -13,6 +15,7 @@
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
 #include "view/FileIcons.h"
+#include "view/QtText.h"
 #include "view/QvBarChartPainter.h"
 
 #include <QAction>
@@ -42,24 +45,6 @@
 namespace qv {
 
 namespace {
-
-QString ToQ(const std::string& S) {
-    return QString::fromStdString(S);
-}
-
-QString TrQ(const char* MsgId) {
-    return QString::fromStdString(Tr(MsgId));
-}
-
-// A path or name as the user reads it, decoded as the file system's names are.
-QString PathText(const std::string& Path) {
-    return QFile::decodeName(QByteArray::fromStdString(Path));
-}
-
-// A path as a file URL.
-QUrl FileUrl(const std::string& Path) {
-    return QUrl::fromLocalFile(PathText(Path));
-}
 
 std::string DirectoryPart(const std::string& Path) {
     const auto Slash = Path.rfind('/');
@@ -116,16 +101,6 @@ QIcon ThemeIcon(const char* Name, QStyle::StandardPixmap Fallback) {
 }
 
 constexpr const char* LocalDrivesCaption = TrNoop("Local Drives");
-
-// Whether Node lies strictly below Dir.
-bool IsInside(const TFileSystemNode& Node, const TDirNode& Dir) {
-    for (const TGroupNode* Up = Node.Parent(); Up; Up = Up->Parent()) {
-        if (Up == &Dir) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // The longest path the window title shows; longer ones lose leading folders.
 constexpr int TitlePathLength = 60;
@@ -213,6 +188,7 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     FileTree = new TVirtualFileTree(Source, this);
     setCentralWidget(FileTree);
     CreateActions();
+    Commands = new TItemCommands(*this);
     CreateMenus();
     CreateStatusBar();
     CreateTimers();
@@ -308,10 +284,10 @@ void TFormMain::CreateActions() {
     ActSaveScanResult->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     Make(ActRefreshNode, QIcon(), [this] { ActRefreshNodeExecute(); });
     ActRefreshNode->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
-    // The preferences dialog and deleting come with their own windows; until then the
-    // actions are there, switched off.
+    // The preferences dialog comes with its own window; until then the action is there,
+    // switched off.
     Make(ActConfig, ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView), [] {});
-    Make(ActDelete, ThemeIcon("edit-delete", QStyle::SP_TrashIcon), [] {});
+    Make(ActDelete, ThemeIcon("edit-delete", QStyle::SP_TrashIcon), [this] { ActDeleteExecute(); });
     ActDelete->setShortcuts(
         {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
     Make(ActShellOpenFile, QIcon(), [this] { ActShellOpenFileExecute(); });
@@ -407,6 +383,7 @@ void TFormMain::CreateTimers() {
 }
 
 void TFormMain::Retranslate() {
+    Commands->Retranslate();
     MenuFile->setTitle(TrQ("&File"));
     MenuItemMRUDirList->setTitle(TrQ("Recent &Folders"));
     Bearbeiten1->setTitle(TrQ("&Edit"));
@@ -985,17 +962,20 @@ void TFormMain::UpdateActions() {
     ActSaveScanResult->setEnabled(MainScanThread == nullptr && Root && Root->HasChildren());
     ActRefreshNode->setEnabled(FirstNode != nullptr);
     ActConfig->setEnabled(false);
-    ActDelete->setEnabled(false);
+    const std::vector<TFileSystemNode*> Selected = FileTree->SelectedNodes();
+    ActDelete->setEnabled(!Commands->IsDeleting() &&
+                          std::any_of(Selected.begin(), Selected.end(), [](TFileSystemNode* Node) {
+                              return TItemCommands::IsDeletable(*Node);
+                          }));
     ActShellOpenFile->setEnabled(FirstNode && FirstNode->GetNodeType() == ntFile);
 }
 
 void TFormMain::ActDirSelectExecute() {
     try {
-        const QString Start = PathText(LastPath.empty() ? GetPersonalFolder() : LastPath);
-        const QString Chosen =
-            QFileDialog::getExistingDirectory(this, TrQ("请选择您要分析的驱动器或目录："), Start);
-        if (!Chosen.isEmpty()) {
-            ScanPath(QFile::encodeName(Chosen).toStdString());
+        std::string Chosen;
+        if (BrowseForFolder(Tr("请选择您要分析的驱动器或目录："),
+                            LastPath.empty() ? GetPersonalFolder() : LastPath, Chosen, this)) {
+            ScanPath(Chosen);
         }
     } catch (const std::exception& E) {
         LogError(E.what());
@@ -1145,39 +1125,15 @@ void TFormMain::ActSaveScanResultExecute() {
 }
 
 void TFormMain::ActOpenInExplorerExecute() {
-    TFileSystemNode* Node = FileTree->Model().NodeOf(FileTree->FirstSelectedIndex());
-    if (!Node) {
-        return;
-    }
-    const std::string Path = Node->GetFullPath();
-    const std::string Dir = DirectoryExists(Path) ? Path : DirectoryPart(Path);
-    if (!QDesktopServices::openUrl(FileUrl(Dir))) {
-        ShowError(FormatText(Tr("The folder “%s” could not be opened."), Dir));
-    }
+    Commands->ActOpenInExplorerExecute();
 }
 
 void TFormMain::ActShellOpenFileExecute() {
-    TFileSystemNode* Node = FileTree->Model().NodeOf(FileTree->FirstSelectedIndex());
-    if (!Node || Node->GetNodeType() != ntFile) {
-        return;
-    }
-    const std::string Name(Node->Name());
-    std::string Extension = Name.substr(std::min(Name.size(), Name.rfind('.')));
-    std::transform(Extension.begin(), Extension.end(), Extension.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    if ((Node->IsSystem() || Extension == ".sys") &&
-        !WarnYesNo(FormatText(Tr("您正在尝试打开系统文件 (%s)。 你确定你要继续吗?"), Name))) {
-        return;
-    }
-    LogDebug("open " + Name);
-    const std::string Path = Node->GetFullPath();
-    if (QDesktopServices::openUrl(FileUrl(Path))) {
-        LogDebug(Name + " opened");
-    } else {
-        const std::string Message = FormatText(Tr("The file “%s” could not be opened."), Path);
-        LogError(Message);
-        ShowError(Message);
-    }
+    Commands->ActShellOpenFileExecute();
+}
+
+void TFormMain::ActDeleteExecute() {
+    Commands->ActDeleteExecute();
 }
 
 void TFormMain::VirtualFileTreeDblClick(const QModelIndex& Clicked) {

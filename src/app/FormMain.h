@@ -37,6 +37,7 @@ class TDirNode;
 class TDirScanThread;
 class TDirScanThreadList;
 class TFileIconTable;
+class TItemCommands;
 class TFileSystemNode;
 class TQtDispatcher;
 class TQvBarChartPainter;
@@ -124,6 +125,11 @@ public:
     void ActShellOpenFileExecute();
     void ActShowTreeViewExecute();
     void ActShowFlatViewExecute();
+    // Del moves to the trash, Shift+Del (Shift held when the command runs) deletes
+    // permanently.
+    void ActDeleteExecute();
+    // The item commands: open, show in folder, the item menus, deleting.
+    [[nodiscard]] TItemCommands& ItemCommands() const noexcept { return *Commands; }
     // Clicked: the row double-clicked.
     void VirtualFileTreeDblClick(const QModelIndex& Clicked);
     // Re-evaluates every action's enabling rule.
@@ -135,6 +141,8 @@ public:
     void Retranslate();
 
 private:
+    friend class TItemCommands;
+
     void CreateActions();
     void CreateMenus();
     void CreateStatusBar();
@@ -180,6 +188,7 @@ private:
     QString Caption;
 
     TVirtualFileTree* FileTree = nullptr;
+    TItemCommands* Commands = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
     QLabel* StatusStopped = nullptr;

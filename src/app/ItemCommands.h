@@ -1,1 +1,73 @@
 #pragma once
+// The main window's commands on the items of the grid: open a file, show an item in the
+// file manager, the item menus, and deleting to the trash or permanently with the size tree
+// brought in line with the disk afterwards. The window owns one and wires its actions and
+// the grid's context-menu events to it.
+//
+// Threading: GUI thread only.
+
+#include "shell/ItemProp.h"
+
+#include <QObject>
+#include <Qt>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QMenu;
+
+namespace qv {
+
+class TFileSystemNode;
+class TFormMain;
+struct TDeleteReport;
+
+class TItemCommands final : public QObject, public TItemVerbTarget {
+public:
+    explicit TItemCommands(TFormMain& Form);
+    ~TItemCommands() override;
+
+    void ActOpenInExplorerExecute();
+    void ActShellOpenFileExecute();
+    // AllowUndo: move to the trash; unset: the trash unless Shift is held right now.
+    void ActDeleteExecute(std::optional<bool> AllowUndo = {});
+    // A right click (or the menu key) over the grid at (X, Y) of its viewport.
+    void VirtualFileTreeMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+
+    // Whether the delete commands can act on Node: not "Local Drives", a drive, a "Grouped
+    // Files" row (whose path is its folder's) or the top of the tree.
+    [[nodiscard]] static bool IsDeletable(const TFileSystemNode& Node);
+    // Deletes Nodes (their paths inside another's are left to that one) after asking; the
+    // tree then shows what is on disk and the user learns what failed and why. Returns
+    // whether every item is gone.
+    bool DeleteNodes(const std::vector<TFileSystemNode*>& Nodes, bool AllowUndo);
+
+    // TItemVerbTarget
+    bool CanRunVerb(std::string_view Verb, const std::vector<std::string>& Paths) override;
+    bool RunVerb(std::string_view Verb, const std::vector<std::string>& Paths) override;
+
+    // The small menu of "Grouped Files" rows: its folder (disabled), then the commands.
+    QMenu* PopupTree = nullptr;
+    QAction* PopupMenuItemSelectedPath = nullptr;
+    // The last report of DeleteNodes, for tests.
+    [[nodiscard]] const TDeleteReport& LastReport() const { return *Report; }
+    // Whether a delete is under way (its event loop runs).
+    [[nodiscard]] bool IsDeleting() const noexcept { return Deleting; }
+    void Retranslate();
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    void OpenFile(const std::string& Path);
+    void RemoveNode(TFileSystemNode* Node);
+    [[nodiscard]] TFileSystemNode* NodeOfPath(const std::string& Path) const;
+
+    TFormMain& Form;
+    std::unique_ptr<TDeleteReport> Report;
+    bool Deleting = false;
+};
+
+} // namespace qv

@@ -167,6 +167,21 @@ int TDirScanThreadList::StopThreadsInside(const TDirNode& Node) {
     return stopped;
 }
 
+std::vector<TDirNode*> TDirScanThreadList::StopThreadsAround(const TFileSystemNode& Node) {
+    std::lock_guard guard(Registry->Lock);
+    std::vector<TDirNode*> Above;
+    for (TDirScanThread* thread : Registry->Threads) {
+        TDirNode& root = thread->Scanner().RootNode();
+        if (&root == &Node || IsInside(root, Node)) {
+            thread->StopAndWait();
+        } else if (IsInside(Node, root)) {
+            thread->StopAndWait();
+            Above.push_back(&root);
+        }
+    }
+    return Above;
+}
+
 int TDirScanThreadList::ForgetNodesInside(const TDirNode& Node) {
     std::lock_guard guard(Registry->Lock);
     int forgotten = 0;

@@ -26,6 +26,7 @@
 namespace qv {
 
 class TDirNode;
+class TFileSystemNode;
 class TDirScanThread;
 
 // The registered workers; shared by the list and its workers.
@@ -98,6 +99,10 @@ public:
     void StopAll();
     // Stops the threads whose root lies strictly below Node; returns how many.
     int StopThreadsInside(const TDirNode& Node);
+    // Stops every thread whose root is Node, lies below it or above it: all that may write
+    // into Node's subtree or count it. Returns the roots of those stopped above Node, which
+    // are left incomplete.
+    std::vector<TDirNode*> StopThreadsAround(const TFileSystemNode& Node);
     // Marks the threads whose node is Node or lies below it, running or ending, so that
     // their handlers leave their nodes alone (NodeReleased); returns how many. Call before
     // Node's children are freed, after the threads inside were stopped.

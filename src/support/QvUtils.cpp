@@ -354,6 +354,19 @@ std::string FormatText(std::string Format, std::string_view Arg) {
     return Format;
 }
 
+std::string FormatText(std::string Format, std::initializer_list<std::string_view> Args) {
+    std::size_t From = 0;
+    for (std::string_view Arg : Args) {
+        const auto At = Format.find("%s", From);
+        if (At == std::string::npos) {
+            break;
+        }
+        Format.replace(At, 2, Arg);
+        From = At + Arg.size();
+    }
+    return Format;
+}
+
 bool WriteAllBytes(int Fd, std::string_view Bytes) noexcept {
     while (!Bytes.empty()) {
         const ssize_t n = ::write(Fd, Bytes.data(), Bytes.size());

@@ -4,6 +4,7 @@
 // empty or default result as each line says.
 
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,6 +72,9 @@ void NextToken(std::string& S, std::string_view Delimiters, std::string& Token);
                                          std::string_view EndMark);
 // Format with its first "%s" replaced by Arg (translated texts carry one place holder).
 [[nodiscard]] std::string FormatText(std::string Format, std::string_view Arg);
+// Format with its "%s" place holders replaced by Args in order (a value's own "%s" stays).
+[[nodiscard]] std::string FormatText(std::string Format,
+                                     std::initializer_list<std::string_view> Args);
 
 // The value of a hexadecimal digit (either case), or -1 for any other character.
 [[nodiscard]] int HexDigitValue(char C) noexcept;

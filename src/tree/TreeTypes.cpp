@@ -536,4 +536,13 @@ std::int32_t TFileGroupNode::LoadFiles() {
     return added;
 }
 
+bool IsInside(const TFileSystemNode& Node, const TFileSystemNode& Outer) noexcept {
+    for (const TGroupNode* Up = Node.Parent(); Up; Up = Up->Parent()) {
+        if (Up == &Outer) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace qv

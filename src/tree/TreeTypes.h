@@ -441,6 +441,8 @@ std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
 
 // Joins a directory path and a name with one "/" ("/" and "usr" give "/usr").
 [[nodiscard]] std::string JoinPath(std::string_view Dir, std::string_view Name);
+// Whether Node lies strictly below Outer in its tree.
+[[nodiscard]] bool IsInside(const TFileSystemNode& Node, const TFileSystemNode& Outer) noexcept;
 
 // The memory budget of a node; a tree holds one TDirNode per directory.
 static_assert(sizeof(TFileNode) == 40);
