@@ -156,6 +156,30 @@ TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelow) {
     EXPECT_FALSE(a->IsIncomplete());
 }
 
+TEST(ScanThreadTest, StopThreadsAroundStopsAboveAtAndBelowAndNamesThoseAbove) {
+    TTempDir t;
+    t.File("a/a1/f", 5);
+    t.File("b/f", 7);
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    TDirNode* a = root.AddDirectory("a", faDirectory);
+    TDirNode* a1 = a->AddDirectory("a1", faDirectory);
+    TDirNode* b = root.AddDirectory("b", faDirectory);
+    for (TDirNode* node : {static_cast<TDirNode*>(&root), a, a1, b})
+        ASSERT_NE(list.StartThread(*node), nullptr);
+    // Around a: the root's thread above it, a's own and a1's below; b's goes on.
+    EXPECT_EQ(list.StopThreadsAround(*a), (std::vector<TDirNode*>{&root}));
+    for (int i = 0; i < 500 && list.Count() > 1; ++i)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.StopThreadsAround(*a1), std::vector<TDirNode*>{});
+    EXPECT_EQ(list.Count(), 1);
+    list.StopAll();
+    PumpUntilIdle(dispatcher, list);
+}
+
 // Runs until a scan of a deep chain is caught in the middle by Stop (or gives up).
 template <class Stop>
 bool StopWhileScanning(const std::string& Path, Stop&& DoStop, bool& EventSeen) {

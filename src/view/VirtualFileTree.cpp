@@ -1,6 +1,7 @@
 #include "view/VirtualFileTree.h"
 
 #include "platform/SysError.h"
+#include "shell/ItemProp.h"
 #include "support/Collation.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
@@ -40,7 +41,9 @@ constexpr int MinimumColumnWidth = 50;
 
 const QColor GreyText(128, 128, 128);
 const QColor ErrorText(255, 0, 0);
-const QColor CompressedText(0, 0, 255);
+// The colour comes as 0x00BBGGRR.
+const QColor CompressedText(GetExplorerAltColor() & 0xFF, (GetExplorerAltColor() >> 8) & 0xFF,
+                            (GetExplorerAltColor() >> 16) & 0xFF);
 
 QString ToQString(const std::string& Text) {
     return QString::fromStdString(Text);
