@@ -148,10 +148,8 @@ void TItemCommands::OpenFile(const std::string& Path) {
         return;
     }
     LogDebug("open " + Name);
-    if (ShellOpenFile(Path, [Name](const std::string& Message) {
-            LogError("Error: " + Message);
-            ShowError(Message);
-        }) == 0) {
+    // A failure is logged and shown by the shell layer, with its reason.
+    if (ShellOpenFile(Path) == 0) {
         LogDebug(Name + " opened");
     }
 }
