@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -121,7 +122,7 @@ TEST(ScanThreadTest, FinishedScansReportTheirTotals) {
     EXPECT_EQ(root.GetFileCount(), 3);
 }
 
-TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelow) {
+TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelowAndAroundAlsoAbove) {
     TTempDir t;
     t.File("a/a1/f", 5);
     t.File("a/f", 6);
@@ -154,27 +155,15 @@ TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelow) {
     PumpUntilIdle(dispatcher, list);
     EXPECT_EQ(a->GetFileCount(), 2);
     EXPECT_FALSE(a->IsIncomplete());
-}
 
-TEST(ScanThreadTest, StopThreadsAroundStopsAboveAtAndBelowAndNamesThoseAbove) {
-    TTempDir t;
-    t.File("a/a1/f", 5);
-    t.File("b/f", 7);
-    TQueuedDispatcher dispatcher;
-    TDirScanThreadList list(9, dispatcher);
-    TRootDirNode root;
-    root.SetName(t.Path());
-    TDirNode* a = root.AddDirectory("a", faDirectory);
-    TDirNode* a1 = a->AddDirectory("a1", faDirectory);
-    TDirNode* b = root.AddDirectory("b", faDirectory);
+    // Around a1 (before it is deleted, say): the threads above it, its own and those below
+    // stop; b's goes on. Those above are named: they are left incomplete.
     for (TDirNode* node : {static_cast<TDirNode*>(&root), a, a1, b})
         ASSERT_NE(list.StartThread(*node), nullptr);
-    // Around a: the root's thread above it, a's own and a1's below; b's goes on.
-    EXPECT_EQ(list.StopThreadsAround(*a), (std::vector<TDirNode*>{&root}));
+    const std::vector<TDirNode*> above = list.StopThreadsAround(*a1);
+    EXPECT_EQ(std::set<TDirNode*>(above.begin(), above.end()), (std::set<TDirNode*>{&root, a}));
     for (int i = 0; i < 500 && list.Count() > 1; ++i)
         std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(list.Count(), 1);
-    EXPECT_EQ(list.StopThreadsAround(*a1), std::vector<TDirNode*>{});
     EXPECT_EQ(list.Count(), 1);
     list.StopAll();
     PumpUntilIdle(dispatcher, list);
