@@ -93,7 +93,8 @@ private:
 
 // Asks the grid for its menu as the menu key does; returns the popup's entries (text and
 // whether enabled, by object name where they have one), empty when none opened.
-std::map<std::string, std::pair<QString, bool>> MenuByKey(TVirtualFileTree& Grid) {
+std::map<std::string, std::pair<QString, bool>> MenuByKey(TVirtualFileTree& Grid,
+                                                          bool ShiftF10 = false) {
     std::map<std::string, std::pair<QString, bool>> entries;
     QTimer::singleShot(50, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
@@ -108,8 +109,12 @@ std::map<std::string, std::pair<QString, bool>> MenuByKey(TVirtualFileTree& Grid
             menu->close();
         }
     });
-    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
-    QApplication::sendEvent(&Grid, &key);
+    if (ShiftF10) {
+        QTest::keyClick(&Grid, Qt::Key_F10, Qt::ShiftModifier);
+    } else {
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
+        QApplication::sendEvent(&Grid, &key);
+    }
     QTest::qWait(100);
     return entries;
 }
@@ -198,6 +203,12 @@ TEST_F(ItemCommandsTest, EnablingAndTheItemMenus) {
                                                     {"trash", true},
                                                     {"delete", true},
                                                     {"properties", true}}));
+    // Shift+F10 opens the same menu.
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    grid.setFocus();
+    EXPECT_EQ(MenuByKey(grid, true).size(), 9u); // seven entries, two separators
 
     // A pattern: one command over every match; no match shows nothing and answers false.
     TItemCommands& commands = window.ItemCommands();

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QShortcut>
 #include <algorithm>
 #include <cctype>
 #include <unistd.h>
@@ -54,6 +55,10 @@ TItemCommands::TItemCommands(TFormMain& Form)
     // The grid's own menu requests, by mouse on its viewport and by the keyboard on itself.
     Form.VirtualFileTree().installEventFilter(this);
     Form.VirtualFileTree().viewport()->installEventFilter(this);
+    // The menu key comes as a context-menu event; Shift+F10 does not.
+    auto* MenuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), &Form.VirtualFileTree());
+    MenuKey->setContext(Qt::WidgetShortcut);
+    connect(MenuKey, &QShortcut::activated, this, [this] { MenuForCurrentRow(); });
     Retranslate();
 }
 
@@ -69,16 +74,24 @@ bool TItemCommands::eventFilter(QObject* Watched, QEvent* Event) {
     }
     auto* Menu = static_cast<QContextMenuEvent*>(Event);
     TVirtualFileTree& Tree = Form.VirtualFileTree();
-    QPoint At = Menu->pos();
     if (Menu->reason() != QContextMenuEvent::Mouse) {
-        // The menu key or Shift+F10: under the current row's name.
-        const QRect Row = Tree.visualRect(Tree.currentIndex().siblingAtColumn(0));
-        At = Row.isValid() ? Row.bottomLeft() + QPoint(16, 0) : QPoint(0, 0);
-    } else if (Watched != Tree.viewport()) {
+        MenuForCurrentRow();
+        return true;
+    }
+    QPoint At = Menu->pos();
+    if (Watched != Tree.viewport()) {
         At = Tree.viewport()->mapFrom(&Tree, At);
     }
     VirtualFileTreeMouseUp(Qt::RightButton, Menu->modifiers(), At.x(), At.y());
     return true;
+}
+
+void TItemCommands::MenuForCurrentRow() {
+    // Under the current row's name, as a menu opened from the keyboard should be.
+    TVirtualFileTree& Tree = Form.VirtualFileTree();
+    const QRect Row = Tree.visualRect(Tree.currentIndex().siblingAtColumn(0));
+    const QPoint At = Row.isValid() ? Row.bottomLeft() + QPoint(16, 0) : QPoint(0, 0);
+    VirtualFileTreeMouseUp(Qt::RightButton, Qt::NoModifier, At.x(), At.y());
 }
 
 void TItemCommands::VirtualFileTreeMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers, int X,
@@ -164,9 +177,10 @@ void TItemCommands::ActDeleteExecute(std::optional<bool> AllowUndo) {
     if (Nodes.empty()) {
         return;
     }
-    // Read at once: Shift held when the command runs deletes permanently.
+    // Shift as the input that ran the command had it (the key pressed with Delete, or held
+    // at the click on the menu entry), not as it is by the time the command runs.
     const bool Undo =
-        AllowUndo.value_or(!(QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier));
+        AllowUndo.value_or(!(QGuiApplication::keyboardModifiers() & Qt::ShiftModifier));
     try {
         DeleteNodes(Nodes, Undo);
     } catch (const std::exception& E) {

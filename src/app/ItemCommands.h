@@ -62,6 +62,7 @@ protected:
 
 private:
     void OpenFile(const std::string& Path);
+    void MenuForCurrentRow();
     void RemoveNode(TFileSystemNode* Node);
     [[nodiscard]] TFileSystemNode* NodeOfPath(const std::string& Path) const;
 

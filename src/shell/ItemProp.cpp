@@ -36,7 +36,7 @@ constexpr TVerbEntry VerbEntries[] = {
     {VerbRescan, TrNoop("&Rescan"), "view-refresh"},
     {VerbTrash, TrNoop("Move to &Trash"), "user-trash"},
     {VerbDelete, TrNoop("&Delete Permanently"), "edit-delete"},
-    {VerbProperties, TrNoop("P&roperties"), "document-properties"},
+    {VerbProperties, TrNoop("&Properties"), "document-properties"},
 };
 
 // The entries of Path's folder whose names match the pattern of its name part, in the

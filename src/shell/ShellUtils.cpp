@@ -73,9 +73,14 @@ bool Confirm(const std::vector<TDeleteItem>& Items, bool AllowUndo) {
     for (const TDeleteItem& Item : Items) {
         Lines.push_back(ItemLine(Item));
     }
-    return WarnYesNo(FormatText(Tr("Delete %s items (%s) permanently? They cannot be restored."),
-                                {FormatCount(std::int32_t(Items.size())), Size}) +
-                     "\n\n" + ListOf(Lines));
+    const std::string Question =
+        Items.size() == 1
+            ? FormatText(Tr("Delete “%s” (%s) permanently? It cannot be restored."),
+                         {Items[0].Path, Size})
+            : FormatText(Tr("Delete %s items (%s) permanently? They cannot be restored."),
+                         {FormatCount(std::int32_t(Items.size())), Size}) +
+                  "\n\n" + ListOf(Lines);
+    return WarnYesNo(Question);
 }
 
 // Progress as the worker last reported it; read by the GUI thread.
