@@ -1,9 +1,11 @@
 #include "app/FormMain.h"
 
+#include "app/FavouritesMenus.h"
 #include "app/ItemCommands.h"
 #include "app/MessageBoxes.h"
 #include "app/QtDispatcher.h"
 #include "export/TreeTypesExport.h"
+#include "platform/Drives.h"
 #include "platform/SysError.h"
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
@@ -310,6 +312,7 @@ void TFormMain::CreateMenus() {
     MenuFile = menuBar()->addMenu(QString());
     MenuFile->addAction(ActDirSelect);
     MenuItemMRUDirList = MenuFile->addMenu(QString());
+    MenuItemMRUDirList->setObjectName(QStringLiteral("MenuItemMRUDirList"));
     MenuItemMRUDirList->setIcon(ThemeIcon("user-bookmarks", QStyle::SP_DirHomeIcon));
     MenuFile->addAction(ActScanFixedDrives);
     MenuFile->addSeparator();
@@ -337,6 +340,7 @@ void TFormMain::CreateMenus() {
     ToolBarMain->setObjectName(QStringLiteral("ToolBarMain"));
     ToolBarMain->setMovable(false);
     PopupMRUDirList = new QMenu(this);
+    PopupMRUDirList->setObjectName(QStringLiteral("PopupMRUDirList"));
     ToolBtnFavorites = new QToolButton(this);
     ToolBtnFavorites->setIcon(MenuItemMRUDirList->icon());
     ToolBtnFavorites->setMenu(PopupMRUDirList);
@@ -536,17 +540,29 @@ void TFormMain::SaveViewState(bool ShowErrors) {
     }
 }
 
+std::vector<TMenuDrive> TFormMain::MenuDrives() const {
+    std::vector<std::string> Roots;
+    GetDriveList(TDriveTypes{dtRemovable, dtFixed, dtRemote, dtCDROM, dtRAMDisk}, Roots);
+    std::vector<TMenuDrive> Drives;
+    for (const std::string& Root : Roots) {
+        Drives.push_back({Root, Root});
+    }
+    return Drives;
+}
+
 void TFormMain::RebuildFavouritesMenus() {
-    for (QMenu* Menu : {MenuItemMRUDirList, PopupMRUDirList}) {
-        Menu->clear();
-        for (const std::string& Dir : FavouriteDirs.Entries()) {
-            QAction* Item = Menu->addAction(PathText(Dir));
-            connect(Item, &QAction::triggered, this, [this, Dir] { ScanPath(Dir); });
-        }
-        if (!FavouriteDirs.Entries().empty()) {
-            Menu->addSeparator();
-        }
-        Menu->addAction(ActScanFixedDrives);
+    TFavouritesMenuSource Menus;
+    Menus.Drives = MenuDrives();
+    Menus.Favourites = FavouriteDirs.Entries();
+    Menus.FolderIcon = Icons->Icon(Icons->ClosedFolderIcon());
+    Menus.IconOf = [this](const std::string& Path) {
+        const int Index = Icons->GetIconIndex(WithoutTrailingDelimiter(Path));
+        return Index < 0 ? QIcon() : Icons->Icon(Index);
+    };
+    Menus.OnClickFileMenuItem = [this](const std::string& Path) { ScanPath(Path); };
+    Menus.RemoveInvalidFavourites = [this] { RemoveInvalidFavourites(FavouriteDirs); };
+    for (QMenu* Menu : {PopupMRUDirList, MenuItemMRUDirList}) {
+        BuildFavouritesMenu(*Menu, Menus, {ActScanFixedDrives});
     }
 }
 

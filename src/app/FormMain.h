@@ -38,6 +38,7 @@ class TDirScanThread;
 class TDirScanThreadList;
 class TFileIconTable;
 class TItemCommands;
+struct TMenuDrive;
 class TFileSystemNode;
 class TQtDispatcher;
 class TQvBarChartPainter;
@@ -152,6 +153,8 @@ private:
     void LoadViewState();
     void SaveViewState(bool ShowErrors = true);
     void RebuildFavouritesMenus();
+    // The drives the menus offer, in the mount table's order.
+    [[nodiscard]] std::vector<TMenuDrive> MenuDrives() const;
 
     void ScanTerminated(TThread& Thread);
     void SubDirScanTerminated(TThread& Thread);

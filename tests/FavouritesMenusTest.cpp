@@ -1,0 +1,96 @@
+// The drive and favourites menus of the real window: their order after two scans, and the
+// entry that drops recent folders which are gone.
+
+#include "app/FavouritesMenus.h"
+
+#include "TestTree.h"
+#include "app/FormMain.h"
+#include "platform/Drives.h"
+#include "settings/QvSettings.h"
+#include "support/Translate.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace qv {
+namespace {
+
+using test::TTempDir;
+
+void WaitForScan(TFormMain& Window) {
+    QElapsedTimer timer;
+    timer.start();
+    while (Window.IsScanning() && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(Window.IsScanning());
+}
+
+// The captions of Menu's entries, "-" for a separator.
+QStringList Captions(const QMenu& Menu) {
+    QStringList captions;
+    for (const QAction* action : Menu.actions())
+        captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return captions;
+}
+
+TEST(FavouritesMenusTest, DrivesThenRecentFoldersNewestFirstAndDroppingTheGoneOnes) {
+    TTempDir home, data;
+    ::setenv("HOME", home.Path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    ResetAppSettings();
+    UseLanguage("en");
+    data.MkDir("first");
+    data.MkDir("second & more");
+    TFormMain window;
+    window.ScanPath(data / "first");
+    WaitForScan(window);
+    window.ScanPath(data / "second & more");
+    WaitForScan(window);
+
+    std::vector<std::string> drives;
+    GetDriveList(TDriveTypes{dtRemovable, dtFixed, dtRemote, dtCDROM, dtRAMDisk}, drives);
+    for (const char* name : {"PopupMRUDirList", "MenuItemMRUDirList"}) {
+        auto* menu = window.findChild<QMenu*>(name);
+        ASSERT_NE(menu, nullptr) << name;
+        const QStringList captions = Captions(*menu);
+        ASSERT_GE(captions.size(), int(drives.size()) + 5) << captions.join('|').toStdString();
+        EXPECT_EQ(captions.mid(int(drives.size()), 3),
+                  QStringList({"-", QString::fromStdString("&1 " + data / "second && more"),
+                               QString::fromStdString("&2 " + data / "first")}));
+        EXPECT_EQ(menu->findChild<QAction*>("MenuItem_RemoveInvalidItems"), nullptr);
+        // An entry scans its folder.
+        auto* entry = dynamic_cast<TFileMenuItem*>(menu->actions()[int(drives.size()) + 2]);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->Path(), data / "first");
+    }
+
+    // A recent folder that is gone offers the removal; No keeps it, Yes drops it.
+    std::filesystem::remove(data / "first");
+    window.Favourites().AddDir(data / "second & more");
+    auto* menu = window.findChild<QMenu*>("PopupMRUDirList");
+    QAction* remove = menu->findChild<QAction*>("MenuItem_RemoveInvalidItems");
+    ASSERT_NE(remove, nullptr);
+    for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        QString asked;
+        QTimer::singleShot(50, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->button(answer)->click();
+            }
+        });
+        menu->findChild<QAction*>("MenuItem_RemoveInvalidItems")->trigger();
+        EXPECT_TRUE(asked.contains(QString::fromStdString(data / "first")));
+        EXPECT_EQ(window.Favourites().Entries().size(), answer == QMessageBox::No ? 2u : 1u);
+    }
+    EXPECT_EQ(menu->findChild<QAction*>("MenuItem_RemoveInvalidItems"), nullptr);
+    ResetAppSettings();
+}
+
+} // namespace
+} // namespace qv
