@@ -384,6 +384,23 @@ TEST_F(ItemCommandsTest, DeleteWhileAScanRunsInsideAndCancel) {
     EXPECT_EQ(window.RootNode()->FindNodeByPath(Data / "d"), nullptr);
     ExpectTreeMatchesDisk(window);
 
+    // A scan of the whole tree runs while a folder in it goes: it stops, and starts again
+    // once the folder is gone, so no total counts what went.
+    Data.File("x/f", 1000);
+    test::MakeChain(Data.Path(), 3000);
+    window.ScanPath(Data.Path());
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !window.IsScanning() || window.RootNode()->FindNodeByPath(Data / "x"); }));
+    {
+        TBoxAnswerer boxes({QMessageBox::Yes});
+        EXPECT_TRUE(window.ItemCommands().DeleteNodes(
+            {window.RootNode()->FindNodeByPath(Data / "x")}, false));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsScanning(); }));
+    EXPECT_FALSE(window.RootNode()->IsIncomplete());
+    EXPECT_EQ(window.RootNode()->FindNodeByPath(Data / "x"), nullptr);
+    ExpectTreeMatchesDisk(window);
+
     // Cancel in the progress dialog: the rest stays, and the tree shows what is left.
     for (int i = 0; i < 8000; ++i) {
         if (i % 1000 == 0)
