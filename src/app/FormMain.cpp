@@ -10,6 +10,7 @@
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
 #include "shell/ShellBrowseForFolder.h"
+#include "shell/ShellTypes.h"
 #include "support/FileVersion.h"
 #include "support/QvLogger.h"
 #include "support/QvProfiler.h"
@@ -541,13 +542,15 @@ void TFormMain::SaveViewState(bool ShowErrors) {
 }
 
 std::vector<TMenuDrive> TFormMain::MenuDrives() const {
-    std::vector<std::string> Roots;
-    GetDriveList(TDriveTypes{dtRemovable, dtFixed, dtRemote, dtCDROM, dtRAMDisk}, Roots);
-    std::vector<TMenuDrive> Drives;
-    for (const std::string& Root : Roots) {
-        Drives.push_back({Root, Root});
+    // Read anew each time: the menus are rebuilt when a scan starts and when a drive comes
+    // or goes, and the mount table is cheap to read.
+    TShellDriveList Drives;
+    Drives.Refresh();
+    std::vector<TMenuDrive> Result;
+    for (int i = 0; i < Drives.Count(); ++i) {
+        Result.push_back({Drives.Items(i).Root, Drives.Items(i).DisplayName});
     }
-    return Drives;
+    return Result;
 }
 
 void TFormMain::RebuildFavouritesMenus() {
