@@ -7,6 +7,7 @@
 #include "app/FormMain.h"
 #include "platform/Drives.h"
 #include "settings/QvSettings.h"
+#include "support/QvUtils.h"
 #include "support/Translate.h"
 
 #include <QApplication>
@@ -14,14 +15,23 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace qv {
 namespace {
 
 using test::TTempDir;
+
+// Entered before main, while the program has one thread: tests may mount file systems.
+const bool PrivateMounts = [] {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}();
 
 void WaitForScan(TFormMain& Window) {
     QElapsedTimer timer;
@@ -89,6 +99,31 @@ TEST(FavouritesMenusTest, DrivesThenRecentFoldersNewestFirstAndDroppingTheGoneOn
         EXPECT_EQ(window.Favourites().Entries().size(), answer == QMessageBox::No ? 2u : 1u);
     }
     EXPECT_EQ(menu->findChild<QAction*>("MenuItem_RemoveInvalidItems"), nullptr);
+    ResetAppSettings();
+}
+
+TEST(FavouritesMenusTest, ADriveMountedWhileTheWindowRunsComesAndGoes) {
+    if (!PrivateMounts)
+        GTEST_SKIP() << "no private mount namespace";
+    TTempDir home, mnt;
+    ::setenv("HOME", home.Path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    ResetAppSettings();
+    TFormMain window;
+    auto* menu = window.findChild<QMenu*>("MenuItemMRUDirList");
+    ASSERT_NE(menu, nullptr);
+    const auto listed = [&] {
+        for (QAction* action : menu->actions())
+            if (auto* item = dynamic_cast<TFileMenuItem*>(action);
+                item && WithoutTrailingDelimiter(item->Path()) == mnt.Path())
+                return true;
+        return false;
+    };
+    EXPECT_FALSE(listed());
+    ASSERT_EQ(::mount("none", mnt.Path().c_str(), "tmpfs", 0, "size=1m"), 0);
+    EXPECT_TRUE(QTest::qWaitFor(listed, 10000));
+    ASSERT_EQ(::umount2(mnt.Path().c_str(), 0), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !listed(); }, 10000));
     ResetAppSettings();
 }
 

@@ -9,6 +9,7 @@
 #include "platform/SysError.h"
 #include "scan/ScanThread.h"
 #include "settings/QvSettings.h"
+#include "shell/SHChangeNotify.h"
 #include "shell/ShellBrowseForFolder.h"
 #include "shell/ShellTypes.h"
 #include "support/FileVersion.h"
@@ -226,6 +227,21 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
         ShowExceptionMessage(E);
     }
     RebuildFavouritesMenus();
+    // Every listed drive, not only fixed ones: a USB stick plugged in belongs in the menus.
+    auto* Notify = new TSHChangeNotify(this);
+    Notify->HardDriveOnly = false;
+    Notify->OnDriveAdd = [this](TSHChangeNotify*, std::uint32_t, const std::string& Path) {
+        DriveAdded(Path);
+    };
+    Notify->OnDriveRemoved = [this](TSHChangeNotify*, std::uint32_t, const std::string& Path) {
+        DriveRemoved(Path);
+    };
+    try {
+        Notify->Execute();
+    } catch (const std::exception& E) {
+        // The menus then show the drives of the start, as they would without notifications.
+        LogError(E.what());
+    }
     UpdateActions();
     ProcessCommandLine(Args);
     LogTimer(-1, "OnCreate");
@@ -539,6 +555,16 @@ void TFormMain::SaveViewState(bool ShowErrors) {
             LogError(E.what());
         }
     }
+}
+
+void TFormMain::DriveAdded(const std::string& Path) {
+    LogInfo("Drive added: " + Path);
+    RebuildFavouritesMenus();
+}
+
+void TFormMain::DriveRemoved(const std::string& Path) {
+    LogInfo("Drive removed: " + Path);
+    RebuildFavouritesMenus();
 }
 
 std::vector<TMenuDrive> TFormMain::MenuDrives() const {

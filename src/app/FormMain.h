@@ -77,6 +77,10 @@ public:
     [[nodiscard]] const std::vector<TFileSystemNode*>& GetFlatNodes();
     void ShowScanTime(double Seconds);
 
+    // A drive appeared or went (the mount table changed): the menus follow.
+    void DriveAdded(const std::string& Path);
+    void DriveRemoved(const std::string& Path);
+
     // --- what tests and the other parts of the window look at ---------------------------
     [[nodiscard]] TVirtualFileTree& VirtualFileTree() const noexcept { return *FileTree; }
     [[nodiscard]] TRootNode* RootNode() const noexcept { return Root.get(); }
