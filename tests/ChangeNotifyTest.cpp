@@ -20,10 +20,7 @@ namespace {
 using test::TTempDir;
 
 // Entered before Qt starts its threads: unshare refuses a process that has several.
-const bool PrivateMounts = [] {
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}();
+const bool PrivateMounts = test::EnterPrivateMountNamespace();
 
 struct TEvent {
     std::uint32_t Flags;

@@ -28,10 +28,7 @@ namespace {
 using test::TTempDir;
 
 // Entered before main, while the program has one thread: tests may mount file systems.
-const bool PrivateMounts = [] {
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}();
+const bool PrivateMounts = test::EnterPrivateMountNamespace();
 
 void WaitForScan(TFormMain& Window) {
     QElapsedTimer timer;

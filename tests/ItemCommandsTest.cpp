@@ -39,10 +39,7 @@ namespace {
 
 using test::TTempDir;
 
-const bool PrivateMounts = [] {
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}();
+const bool PrivateMounts = test::EnterPrivateMountNamespace();
 
 bool WaitUntil(const std::function<bool()>& Done, int Milliseconds = 30000) {
     QElapsedTimer timer;

@@ -455,8 +455,8 @@ TEST_F(LoggerConfigTest, OnlyTheSupportedClassesReachLog4cxx) {
                       "\nlog4d.appender.R.fileName=<dir>/r.log\n" + FileAppender("F", "f.log") +
                       "log4d.appender.F.layout=" + c.Layout));
         EXPECT_EQ(CountLines(Diagnostic), 1u) << Diagnostic;
-        for (const std::string word : {"unknown appender class \"" + std::string(c.Appender),
-                                       "unknown layout class \"" + std::string(c.Layout)})
+        for (const std::string& word : {"unknown appender class \"" + std::string(c.Appender),
+                                        "unknown layout class \"" + std::string(c.Layout)})
             EXPECT_NE(Diagnostic.find(word), std::string::npos) << word << " in " << Diagnostic;
         LogInfo("m");
         ResetLogging();

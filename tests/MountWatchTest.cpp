@@ -52,25 +52,6 @@ private:
     std::vector<TMountChanges> List;
 };
 
-// Runs Body in a forked child in a private mount namespace, so that its mounts vanish with
-// it. Returns the child's exit status; 77 means the system refused the namespace.
-int InMountNamespace(const std::function<int()>& Body) {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            ::_exit(77);
-        ::_exit(Body());
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A child cannot use gtest's checks: it names the failed condition and exits with 1.
 #define CHILD_CHECK(cond)                                                                          \
     do {                                                                                           \
@@ -92,7 +73,7 @@ TEST(MountWatchTest, ReportsDrivesAddedReplacedAndRemoved) {
     test::TTempDir work;
     work.MkDir("top");
     const std::string top = work / "top";
-    const int rc = InMountNamespace([&]() -> int {
+    const int rc = test::InMountNamespace([&]() -> int {
         // Mounted before the watch starts: part of its first table, never reported.
         CHILD_CHECK(MountTmpfs(top));
         const std::string a = top + "/a", b = top + "/b", p = top + "/p";

@@ -3,6 +3,7 @@
 #include "platform/DirReader.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -11,13 +12,34 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace qv::test {
+
+bool EnterPrivateMountNamespace() {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+int InMountNamespace(const std::function<int()>& Body) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        ::_exit(EnterPrivateMountNamespace() ? Body() : 77);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 namespace {
 

@@ -41,6 +41,15 @@ void RemoveTree(const std::string& Path);
 // exit status (0..255), or -1 when the child died otherwise.
 int RunUnprivileged(const std::function<int()>& Body);
 
+// Moves this process into a mount namespace of its own with "/" made private, so that what
+// it mounts no other process sees and nothing is left behind. Only while the process has a
+// single thread (a namespace-scope initialiser of a test program). False when refused.
+bool EnterPrivateMountNamespace();
+
+// Runs Body in a forked child in a private mount namespace, so that its mounts vanish with
+// it. Returns the child's exit status; 77 means the system refused the namespace.
+int InMountNamespace(const std::function<int()>& Body);
+
 // The number of this process's threads named Name (as pthread_setname_np sets it) that are
 // still alive.
 int LiveThreads(const std::string& Name);
