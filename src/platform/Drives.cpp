@@ -153,16 +153,21 @@ TVolumeQuery QueryVolume(const std::string& MountPoint, const std::string& Sourc
 
 } // namespace
 
-int GetDriveList(TDriveTypes Types, std::vector<std::string>& List) {
-    for (const TDrive& drive : ListDrives(ReadMountTable(), IsRemovableBlockDevice)) {
-        if (!Types.Contains(drive.Type))
-            continue;
-        // Containers bind single files (/etc/hosts) from the host: no drive. Only local
-        // drives are checked, so a dead server cannot block the call.
+std::vector<TDrive> ListedDrives(const std::vector<TMountEntry>& Table,
+                                 const TRemovableQuery& Removable) {
+    std::vector<TDrive> drives = ListDrives(Table, Removable);
+    // Only local drives are checked, so a dead server cannot block the call.
+    std::erase_if(drives, [](const TDrive& d) {
         struct stat st;
-        if (drive.Type == dtFixed && ::stat(drive.Root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-            continue;
-        List.push_back(drive.Root);
+        return d.Type == dtFixed && ::stat(d.Root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    });
+    return drives;
+}
+
+int GetDriveList(TDriveTypes Types, std::vector<std::string>& List) {
+    for (const TDrive& drive : ListedDrives(ReadMountTable(), IsRemovableBlockDevice)) {
+        if (Types.Contains(drive.Type))
+            List.push_back(drive.Root);
     }
     return int(List.size());
 }

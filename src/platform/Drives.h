@@ -16,6 +16,11 @@ struct TVolumeInfo {
     std::string FileSystemName;     // the type name, e.g. "ext4"
 };
 
+// The drives of Table as the drive list shows them: ListDrives without the single files
+// that containers bind from their host (/etc/hosts), which are no drives.
+[[nodiscard]] std::vector<TDrive> ListedDrives(const std::vector<TMountEntry>& Table,
+                                               const TRemovableQuery& Removable);
+
 // Appends the root (mount point) of every listed drive whose type is in Types to List, in
 // the order of the mount table, and returns List's new count.
 int GetDriveList(TDriveTypes Types, std::vector<std::string>& List);

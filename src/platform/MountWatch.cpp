@@ -1,5 +1,7 @@
 #include "platform/MountWatch.h"
 
+#include "platform/Drives.h"
+
 #include "platform/SysError.h"
 #include "support/QvLogger.h"
 
@@ -20,19 +22,6 @@ namespace qv {
 namespace {
 
 constexpr const char* MountInfoPath = "/proc/self/mountinfo";
-
-// The drives GetDriveList would list for this table: the watch must agree with the drive
-// menus, or a drive could appear there without a notification (or the other way round).
-std::vector<TDrive> WatchedDrives(const std::vector<TMountEntry>& Table,
-                                  const TRemovableQuery& Removable) {
-    std::vector<TDrive> drives = ListDrives(Table, Removable);
-    // Containers bind single files (/etc/hosts) from the host; GetDriveList skips them.
-    std::erase_if(drives, [](const TDrive& d) {
-        struct stat st;
-        return d.Type == dtFixed && ::stat(d.Root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-    });
-    return drives;
-}
 
 // The mount id changes with every new mount and stays through a remount, so it tells a
 // replaced drive from one whose options changed.
@@ -67,7 +56,7 @@ TMountWatch::TMountWatch(TMountChangeEvent OnChange, TRemovableQuery Removable)
         throw std::system_error(errno, std::generic_category(), "eventfd");
     const std::vector<TMountEntry> table = ReadMountTable();
     HaveTable = !table.empty();
-    Last = WatchedDrives(table, this->Removable);
+    Last = ListedDrives(table, this->Removable);
     Worker = std::thread([this] { Run(); });
 }
 
@@ -123,7 +112,7 @@ void TMountWatch::Reread() {
         LogDebug(std::string(MountInfoPath) + " could not be read");
         return;
     }
-    std::vector<TDrive> drives = WatchedDrives(table, Removable);
+    std::vector<TDrive> drives = ListedDrives(table, Removable);
     // Without a first table every drive would look new.
     if (!HaveTable) {
         HaveTable = true;
