@@ -15,6 +15,7 @@
 #include "support/FileVersion.h"
 #include "support/QvLogger.h"
 #include "support/QvProfiler.h"
+#include "support/QvThread.h"
 #include "support/QvUtils.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
@@ -227,6 +228,18 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
         ShowExceptionMessage(E);
     }
     RebuildFavouritesMenus();
+    Workers = std::make_shared<TThreadJoiner>();
+    SpecialFolders = std::make_unique<TShellFolderList>(*Icons);
+    SpecialFolders->OnChanged = [this](TShellFolderList&) { SpecialFoldersLoaded(); };
+    {
+        std::vector<std::string> Roots;
+        for (const TMenuDrive& Drive : MenuDrives()) {
+            Roots.push_back(Drive.Path);
+        }
+        SpecialFolders->StartSpecialFolderThread(
+            *Dispatcher, Roots,
+            {std::begin(StartupSpecialFolderIds), std::end(StartupSpecialFolderIds)}, Workers);
+    }
     // Every listed drive, not only fixed ones: a USB stick plugged in belongs in the menus.
     auto* Notify = new TSHChangeNotify(this);
     Notify->HardDriveOnly = false;
@@ -263,6 +276,7 @@ TFormMain::~TFormMain() {
     Threads->Shutdown();
     Dispatcher->Close();
     Threads->WaitForThreads();
+    Workers->JoinAll();
     Threads.reset();
     // The grid reads Source and the tree while it exists; it goes before them.
     Source.RootNode = nullptr;
@@ -557,6 +571,10 @@ void TFormMain::SaveViewState(bool ShowErrors) {
     }
 }
 
+void TFormMain::SpecialFoldersLoaded() {
+    RebuildFavouritesMenus();
+}
+
 void TFormMain::DriveAdded(const std::string& Path) {
     LogInfo("Drive added: " + Path);
     RebuildFavouritesMenus();
@@ -585,7 +603,10 @@ void TFormMain::RebuildFavouritesMenus() {
     Menus.Favourites = FavouriteDirs.Entries();
     Menus.FolderIcon = Icons->Icon(Icons->ClosedFolderIcon());
     Menus.IconOf = [this](const std::string& Path) {
-        const int Index = Icons->GetIconIndex(WithoutTrailingDelimiter(Path));
+        int Index = SpecialFolders ? SpecialFolders->GetIconIndex(Path) : -1;
+        if (Index < 0) {
+            Index = Icons->GetIconIndex(WithoutTrailingDelimiter(Path));
+        }
         return Index < 0 ? QIcon() : Icons->Icon(Index);
     };
     Menus.OnClickFileMenuItem = [this](const std::string& Path) { ScanPath(Path); };

@@ -45,6 +45,8 @@ class TQvBarChartPainter;
 class TRootNode;
 class TSettings;
 class TThread;
+class TThreadJoiner;
+class TShellFolderList;
 
 // Column widths and positions as the settings keep them: one entry per column in index
 // order, joined by ","; a width is negative for a hidden column, a position is the
@@ -157,6 +159,7 @@ private:
     void LoadViewState();
     void SaveViewState(bool ShowErrors = true);
     void RebuildFavouritesMenus();
+    void SpecialFoldersLoaded();
     // The drives the menus offer, in the mount table's order.
     [[nodiscard]] std::vector<TMenuDrive> MenuDrives() const;
 
@@ -187,6 +190,10 @@ private:
     std::string LastPath;
     TMRUDirList FavouriteDirs;
     std::unique_ptr<TFileIconTable> Icons;
+    // The drive roots and well-known folders with their icons, resolved once on a worker;
+    // after Icons, which it refers to. The worker's handle is joined at the end.
+    std::shared_ptr<TThreadJoiner> Workers;
+    std::unique_ptr<TShellFolderList> SpecialFolders;
     std::unique_ptr<TQvBarChartPainter> BarPainter;
     std::unique_ptr<TQvBarChartPainter> ChildBarPainter;
     TFileTreeSource Source;
