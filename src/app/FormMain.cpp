@@ -51,11 +51,6 @@ namespace qv {
 
 namespace {
 
-std::string DirectoryPart(const std::string& Path) {
-    const auto Slash = Path.rfind('/');
-    return Slash == std::string::npos ? std::string() : Path.substr(0, Slash + 1);
-}
-
 // The integer of Token, or nothing when Token is not exactly one.
 std::optional<int> ParseInt(std::string_view Token) {
     while (!Token.empty() && Token.front() == ' ') {

@@ -25,11 +25,6 @@ namespace qv {
 
 namespace {
 
-std::string DirectoryOf(const std::string& Path) {
-    const auto Slash = Path.rfind('/');
-    return Slash == std::string::npos ? std::string() : Path.substr(0, Slash + 1);
-}
-
 bool HasSysExtension(std::string_view Name) {
     const auto Dot = Name.rfind('.');
     if (Dot == std::string_view::npos || Name.size() - Dot != 4) {
@@ -115,7 +110,7 @@ void TItemCommands::VirtualFileTreeMouseUp(Qt::MouseButton Button, Qt::KeyboardM
     case ntFileGroup: {
         const QFontMetrics Metrics(Form.font());
         const std::string Dir = ShortenPathToWidth(
-            DirectoryOf(Node->GetFullPath()),
+            DirectoryPart(Node->GetFullPath()),
             [&](std::string_view Text) {
                 return Metrics.horizontalAdvance(PathText(std::string(Text)));
             },
@@ -321,18 +316,11 @@ bool TItemCommands::DeleteNodes(const std::vector<TFileSystemNode*>& Nodes, bool
     Form.UpdateActions();
 
     if (!Report->Failures.empty()) {
-        std::string Text = Tr("These items could not be deleted:") + "\n\n";
-        std::size_t Listed = 0;
+        std::vector<std::string> Lines;
         for (const TDeleteFailure& F : Report->Failures) {
-            if (++Listed > 12) {
-                Text += FormatText(Tr("… and %s more"),
-                                   FormatCount(std::int32_t(Report->Failures.size() - 12))) +
-                        "\n";
-                break;
-            }
-            Text += F.Path + ": " + F.Message + "\n";
+            Lines.push_back(F.Path + ": " + F.Message);
         }
-        ShowError(Text);
+        ShowError(Tr("These items could not be deleted:") + "\n\n" + ListOfLines(Lines));
     }
     return AllGone;
 }
@@ -353,7 +341,7 @@ bool TItemCommands::CanRunVerb(std::string_view Verb, const std::vector<std::str
         } else if (Verb == VerbTrash || Verb == VerbDelete) {
             // The parent folder decides whether an entry can go.
             if (!Node || !IsDeletable(*Node) || Deleting ||
-                ::access(DirectoryOf(Path).c_str(), W_OK | X_OK) != 0) {
+                ::access(DirectoryPart(Path).c_str(), W_OK | X_OK) != 0) {
                 return false;
             }
         } else {

@@ -46,19 +46,6 @@ std::int64_t TotalSize(const std::vector<TDeleteItem>& Items) {
     return Total;
 }
 
-std::string ListOf(const std::vector<std::string>& Lines) {
-    std::string Text;
-    for (std::size_t i = 0; i < Lines.size() && i < ListedItems; ++i) {
-        Text += Lines[i] + "\n";
-    }
-    if (Lines.size() > ListedItems) {
-        Text +=
-            FormatText(Tr("… and %s more"), FormatCount(std::int32_t(Lines.size() - ListedItems))) +
-            "\n";
-    }
-    return Text;
-}
-
 bool Confirm(const std::vector<TDeleteItem>& Items, bool AllowUndo) {
     const std::string Size = FormatSizeRoundDown(TotalSize(Items));
     if (AllowUndo) {
@@ -79,7 +66,7 @@ bool Confirm(const std::vector<TDeleteItem>& Items, bool AllowUndo) {
                          {Items[0].Path, Size})
             : FormatText(Tr("Delete %s items (%s) permanently? They cannot be restored."),
                          {FormatCount(std::int32_t(Items.size())), Size}) +
-                  "\n\n" + ListOf(Lines);
+                  "\n\n" + ListOfLines(Lines);
     return WarnYesNo(Question);
 }
 
@@ -252,7 +239,6 @@ void MoveItemsToTrash(const std::vector<TDeleteItem>& Items, QWidget* Owner, TDe
                       std::vector<std::size_t>& NoTrash) {
     TSharedProgress Progress;
     std::atomic<bool> Cancel{false};
-    std::mutex Lock; // guards the lists while the worker fills them
     RunWithProgress(
         [&] {
             std::int64_t Done = 0, Bytes = 0;
@@ -271,7 +257,7 @@ void MoveItemsToTrash(const std::vector<TDeleteItem>& Items, QWidget* Owner, TDe
                     LogInfo("trash " + Item.Path);
                     Result = MoveToTrash(Item.Path);
                 }
-                std::lock_guard Guard(Lock);
+                // The GUI thread reads the report only after the worker is joined.
                 if (Result.Moved) {
                     Report.Gone[i] = true;
                 } else if (Result.Error == ENOENT) {
@@ -296,6 +282,19 @@ void MoveItemsToTrash(const std::vector<TDeleteItem>& Items, QWidget* Owner, TDe
 
 } // namespace
 
+std::string ListOfLines(const std::vector<std::string>& Lines) {
+    std::string Text;
+    for (std::size_t i = 0; i < Lines.size() && i < ListedItems; ++i) {
+        Text += Lines[i] + "\n";
+    }
+    if (Lines.size() > ListedItems) {
+        Text +=
+            FormatText(Tr("… and %s more"), FormatCount(std::int32_t(Lines.size() - ListedItems))) +
+            "\n";
+    }
+    return Text;
+}
+
 bool ShellDeleteFiles(const std::vector<TDeleteItem>& Items, bool AllowUndo, QWidget* OwnerWindow,
                       TDeleteReport& Report, const std::function<void()>& BeforeDelete) {
     Report = TDeleteReport{};
@@ -319,8 +318,9 @@ bool ShellDeleteFiles(const std::vector<TDeleteItem>& Items, bool AllowUndo, QWi
                 Lines.push_back(F.Path + ": " + F.Message);
             }
             // Never permanently without this answer.
-            if (WarnYesNo(Tr("These items cannot be moved to the trash:") + "\n\n" + ListOf(Lines) +
-                          "\n" + Tr("Delete them permanently? They cannot be restored."))) {
+            if (WarnYesNo(Tr("These items cannot be moved to the trash:") + "\n\n" +
+                          ListOfLines(Lines) + "\n" +
+                          Tr("Delete them permanently? They cannot be restored."))) {
                 DeletePermanently(Items, NoTrash, OwnerWindow, Report);
             }
         }

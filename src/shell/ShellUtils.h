@@ -48,6 +48,10 @@ struct TDeleteReport {
 bool ShellDeleteFiles(const std::vector<TDeleteItem>& Items, bool AllowUndo, QWidget* OwnerWindow,
                       TDeleteReport& Report, const std::function<void()>& BeforeDelete = {});
 
+// Lines, one per line, the first twelve of them and then how many more there are: the
+// lists of the questions and error boxes about deleting.
+[[nodiscard]] std::string ListOfLines(const std::vector<std::string>& Lines);
+
 // What counts as a system file here: a device, a FIFO or a socket (not following a link).
 [[nodiscard]] bool IsSystemFile(const std::string& Path);
 

@@ -347,6 +347,11 @@ bool TryStrToBool(std::string_view S, bool& Value) {
     return true;
 }
 
+std::string DirectoryPart(const std::string& Path) {
+    const auto Slash = Path.rfind('/');
+    return Slash == std::string::npos ? std::string() : Path.substr(0, Slash + 1);
+}
+
 std::string FormatText(std::string Format, std::string_view Arg) {
     if (const auto At = Format.find("%s"); At != std::string::npos) {
         Format.replace(At, 2, Arg);

@@ -17,6 +17,8 @@ namespace qv {
 // Path without its trailing "/"s; "/" itself stays "/".
 [[nodiscard]] std::string WithoutTrailingDelimiter(std::string_view Path);
 
+// The directory part of Path up to and with its last "/"; empty when it has none.
+[[nodiscard]] std::string DirectoryPart(const std::string& Path);
 // Path unchanged when empty or ending in "/", else Path + "/".
 [[nodiscard]] std::string AddPathDelimiter(std::string_view Path);
 
