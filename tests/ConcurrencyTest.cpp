@@ -6,6 +6,7 @@
 #include "TestTree.h"
 #include "platform/DirReader.h"
 #include "scan/DirScan.h"
+#include "tree/FileListThread.h"
 #include "tree/TreeTypes.h"
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -159,6 +162,103 @@ TEST(ConcurrencyTest, ScanWhileTheWindowReadsLoadsAndExpands) {
     // Opening every directory and group now changes no total.
     std::int64_t sink = 0;
     for (TDirNode* dir : ReadEverything(root, sink, false)) {
+        dir->LoadFiles();
+        if (TFileGroupNode* group = dir->FileGroup())
+            group->LoadFiles();
+    }
+    sums = Recompute(root);
+    EXPECT_EQ(sums.Bytes, expected.Bytes);
+    EXPECT_EQ(sums.Files, expected.Files);
+}
+
+// The window's way of opening folders: their files are listed on a worker while the scan
+// may still be filling them, and the listing is ended, or dropped as a collapse or a re-scan
+// drops it, on the "GUI" thread. A large folder is opened while the scan is inside it.
+TEST(ConcurrencyTest, FoldersListedOnAWorkerWhileTheScanFillsThem) {
+    TTempDir t;
+    TExpected expected = MakeTree(t);
+    for (int f = 0; f < 3000; ++f) {
+        const std::int64_t size = f % 3 ? f % Threshold : Threshold + f;
+        t.File("a7/large/f" + std::to_string(f), size);
+        expected.Bytes += size;
+        ++expected.Files;
+    }
+    TRootDirNode root;
+    root.SetName(t.Path());
+    root.SetGroupFileSize(Threshold);
+    TDirScanner scanner(root);
+    std::atomic<bool> done{false};
+    std::thread scan([&] {
+        scanner.Scan(t.Path(), Threshold);
+        done = true;
+    });
+
+    std::mutex lock;
+    std::vector<std::pair<std::uint64_t, std::shared_ptr<TFileList>>> arrived;
+    TFileListThread lister([&](std::uint64_t Ticket, std::shared_ptr<TFileList> List) {
+        std::lock_guard guard(lock);
+        arrived.emplace_back(Ticket, std::move(List));
+    });
+    std::map<std::uint64_t, TGroupNode*> pending;
+    std::uint64_t next = 1;
+    int ended = 0;
+    bool largeOpened = false;
+    std::mt19937 random(5);
+    std::int64_t sink = 0;
+    const auto open = [&](TGroupNode& Node) {
+        TFileListRequest request;
+        if (!Node.BeginListFiles(request))
+            return;
+        pending.emplace(next, &Node);
+        lister.Add(next++, std::move(request));
+    };
+    while (!done || !pending.empty()) {
+        if (!done) {
+            const std::vector<TDirNode*> dirs = ReadEverything(root, sink, false);
+            TDirNode* pick = dirs[random() % dirs.size()];
+            if (TFileGroupNode* group = pick->FileGroup(); group && random() % 2)
+                open(*group);
+            else
+                open(*pick);
+            if (!largeOpened)
+                for (TDirNode* dir : dirs)
+                    if (dir->Name() == "large" && root.IsScanning()) {
+                        open(*dir);
+                        largeOpened = true;
+                    }
+        }
+        decltype(arrived) batch;
+        {
+            std::lock_guard guard(lock);
+            batch.swap(arrived);
+        }
+        for (auto& [ticket, list] : batch)
+            if (const auto found = pending.find(ticket); found != pending.end()) {
+                found->second->EndListFiles(*list);
+                pending.erase(found);
+                ++ended;
+            }
+        if (!pending.empty() && random() % 4 == 0) {
+            const auto first = pending.begin();
+            lister.Cancel(first->first);
+            first->second->CancelListFiles();
+            pending.erase(first);
+        }
+        if (done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    scan.join();
+    EXPECT_GT(ended, 0);
+    EXPECT_TRUE(largeOpened) << "the scan left the large folder before it could be opened";
+
+    EXPECT_EQ(root.GetSize(), expected.Bytes);
+    EXPECT_EQ(root.GetFileCount(), expected.Files);
+    TTotals sums = Recompute(root);
+    EXPECT_EQ(sums.Bytes, expected.Bytes);
+    EXPECT_EQ(sums.Files, expected.Files);
+    // Listings that were dropped left their folders to be listed again.
+    for (TDirNode* dir : ReadEverything(root, sink, false)) {
+        EXPECT_FALSE(dir->IsListingFiles()) << dir->GetFullPath();
         dir->LoadFiles();
         if (TFileGroupNode* group = dir->FileGroup())
             group->LoadFiles();

@@ -70,6 +70,7 @@ protected:
         View = std::make_unique<TVirtualFileTree>(Source);
         View->resize(600, 300);
         Checker = std::make_unique<TModelChecker>(Model());
+        test::WaitForListings(Model());
     }
 
     TFileTreeModel& Model() const { return View->Model(); }
@@ -100,6 +101,7 @@ TEST(FileTreePlaceholder, AloneInBothStylesUntilThereIsARoot) {
     TModelChecker checker(view.Model());
     for (int style : {dvsTree, dvsFlat}) {
         view.RebuildRows(style);
+        test::WaitForListings(view.Model());
         ASSERT_EQ(view.Model().rowCount(), 1);
         const QModelIndex row = view.Model().index(0, 0);
         EXPECT_EQ(row.data().toString().toStdString(), Tr("请选择一个目录"));
@@ -117,6 +119,7 @@ TEST(FileTreePlaceholder, AloneInBothStylesUntilThereIsARoot) {
 
 TEST_F(FileTreeTest, RowsTextsAndShares) {
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     EXPECT_EQ(Model().NodeOf(Top()), &Root);
     EXPECT_TRUE(View->isExpanded(Top()));
     EXPECT_EQ(Names(Top()), (TNames{"big", "top", "mid", "void"})); // by percent, descending
@@ -138,6 +141,7 @@ TEST_F(FileTreeTest, RowsTextsAndShares) {
     EXPECT_TRUE(Model().hasChildren(Row("void")) == false || Model().canFetchMore(Row("void")));
 
     View->expand(big);
+    test::WaitForListings(Model());
     const QModelIndex x = Row("big/x");
     ASSERT_TRUE(x.isValid());
     EXPECT_EQ(Names(big), (TNames{"x", "y"}));
@@ -153,9 +157,11 @@ TEST_F(FileTreeTest, RowsTextsAndShares) {
 
 TEST_F(FileTreeTest, ErrorRowsSpanTheirColumnsWhileTheErrorLasts) {
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     TDirNode& empty = Dir_("void");
     empty.SetScanError(EACCES);
     View->RefreshRows();
+    test::WaitForListings(Model());
     const QModelIndex row = Row("void");
     EXPECT_EQ(Text(row, fcName, TFileTreeModel::StaticTextRole).toStdString(),
               SysErrorMessage(EACCES));
@@ -167,13 +173,16 @@ TEST_F(FileTreeTest, ErrorRowsSpanTheirColumnsWhileTheErrorLasts) {
 
     empty.SetScanError(0);
     View->RefreshRows();
+    test::WaitForListings(Model());
     EXPECT_FALSE(View->isFirstColumnSpanned(Row("void").row(), Top()));
     EXPECT_TRUE(Text(Row("void"), fcName, TFileTreeModel::StaticTextRole).isEmpty());
 }
 
 TEST_F(FileTreeTest, HeaderRulesSortEveryLevelStably) {
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     View->expand(Row("big"));
+    test::WaitForListings(Model());
     QHeaderView& header = *View->header();
     EXPECT_EQ(header.sortIndicatorSection(), fcPercent);
     EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder);
@@ -198,6 +207,7 @@ TEST_F(FileTreeTest, HeaderRulesSortEveryLevelStably) {
     View->HeaderClick(fcFiles);
     EXPECT_EQ(Names(Top()), (TNames{"void", "mid", "top", "big"}));
     View->RefreshRows();
+    test::WaitForListings(Model());
     EXPECT_EQ(Names(Top()), (TNames{"void", "mid", "top", "big"}));
 
     View->HeaderClick(fcName);
@@ -233,6 +243,7 @@ TEST_F(FileTreeTest, NamesSortByNameNotByTheLabelShown) {
     Root.AddChild(a);
     Root.AddChild(z);
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     View->SetSort(fcName, Qt::AscendingOrder);
     EXPECT_EQ(Names(Top()),
               (TNames{"big", "Zulu (disk-a)", "Alpha (disk-z)", "mid", "top", "void"}));
@@ -244,6 +255,7 @@ TEST_F(FileTreeTest, DirectoryIconsComeFromTheTree) {
     TFileIconTable icons;
     Source.Icons = &icons;
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     View->show();
     test::RemoveTree(Dir / "void"); // gone since the scan: the tree still knows a folder
     Dir_("mid").SetScanError(ENOENT);
@@ -260,14 +272,17 @@ TEST_F(FileTreeTest, CellTextsShowControlCharactersAndSpeakTheShare) {
     Dir.MkDir(odd);
     TFileSystemNode* node = Root.AddDirectory(odd, faDirectory);
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     EXPECT_EQ(node->Name(), odd);
     const QString shown = QStringLiteral("two\u240Alines\u2409\u2401\u2421");
     EXPECT_EQ(Text(Model().IndexOf(node), fcName), shown);
     View->RebuildRows(dvsFlat, {node});
+    test::WaitForListings(Model());
     EXPECT_EQ(Text(Model().index(0, 0), fcName), QString::fromStdString(Dir / "") + shown);
 
     // The percent cell has no display text (the bar is painted), yet is read out.
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     View->show();
     QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(View.get());
     ASSERT_TRUE(grid && grid->tableInterface());
@@ -308,8 +323,10 @@ TEST_F(FileTreeTest, ColumnsStayInViewWhateverTheWidths) {
 
 TEST_F(FileTreeTest, ReleasedAndRemovedRowsNeverOutliveTheirNodes) {
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     const QModelIndex big = Row("big");
     View->expand(big);
+    test::WaitForListings(Model());
     ASSERT_EQ(Model().rowCount(big), 2);
 
     // A re-scan of big: its rows go first, then its nodes.
@@ -323,6 +340,7 @@ TEST_F(FileTreeTest, ReleasedAndRemovedRowsNeverOutliveTheirNodes) {
     QApplication::processEvents();
     if (Model().canFetchMore(big))
         Model().fetchMore(big);
+        test::WaitForListings(Model());
     EXPECT_EQ(Names(big), (TNames{"x", "y", "w"}));
 
     // The entries with rows are one fewer after a removal: a child appended right after it
@@ -332,6 +350,7 @@ TEST_F(FileTreeTest, ReleasedAndRemovedRowsNeverOutliveTheirNodes) {
     Dir_("mid").Delete();
     TDirNode* late = Root.AddDirectory("late", faDirectory);
     View->RefreshRows();
+    test::WaitForListings(Model());
     EXPECT_EQ(Names(Top()), (TNames{"big", "top", "void", "late"}));
     EXPECT_EQ(Model().IndexOf(late).row(), 3);
     EXPECT_EQ(QModelIndex(bigRow), Row("big"));
@@ -348,8 +367,10 @@ TEST_F(FileTreeTest, RebuildKeepsSelectionFocusAndExpansion) {
     int expansions = 0;
     View->OnExpansionChanged = [&] { ++expansions; };
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     EXPECT_GT(expansions, 0);
     View->expand(Row("big"));
+    test::WaitForListings(Model());
     EXPECT_TRUE(Dir_("big").IsExpanded());
     auto* selection = View->selectionModel();
     selection->select(Row("mid"), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -363,6 +384,7 @@ TEST_F(FileTreeTest, RebuildKeepsSelectionFocusAndExpansion) {
     EXPECT_EQ(View->FirstSelectedIndex(), Row("big/x"));
 
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     EXPECT_TRUE(View->isExpanded(Row("big")));
     EXPECT_EQ(View->SelectedNodes(), selected);
     EXPECT_EQ(View->FocusedNode(), Root.FindNodeByPath(Dir / "top"));
@@ -377,6 +399,7 @@ TEST_F(FileTreeTest, RebuildKeepsSelectionFocusAndExpansion) {
     later->SetExpanded(true);
     later->SetEmpty(false);
     View->RefreshRows();
+    test::WaitForListings(Model());
     EXPECT_TRUE(View->isExpanded(Model().IndexOf(later)));
 }
 
@@ -387,6 +410,7 @@ TEST_F(FileTreeTest, RememberedLevelsOpenWithoutNestedChanges) {
     TModelChecker guard(Model(), false);
     Dir_("big").SetExpanded(true);
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     ASSERT_TRUE(Model().ChildrenMade(Row("big")));
     EXPECT_TRUE(View->isExpanded(Row("big")));
     EXPECT_EQ(Names(Row("big")), (TNames{"x", "y"}));
@@ -395,6 +419,7 @@ TEST_F(FileTreeTest, RememberedLevelsOpenWithoutNestedChanges) {
     View->collapse(Top());
     Model().ReleaseChildren(Root);
     View->expand(Top());
+    test::WaitForListings(Model());
     View->show();
     for (int i = 0; i < 3; ++i)
         QApplication::processEvents();
@@ -407,6 +432,7 @@ TEST_F(FileTreeTest, FlatRowsShowFullPathsAndNoTree) {
     Dir_("big").LoadFiles();
     nodes.push_back(Root.FindNodeByPath(Dir / "big/x"));
     View->RebuildRows(dvsFlat, nodes);
+    test::WaitForListings(Model());
     EXPECT_EQ(View->GetDirViewStyle(), dvsFlat);
     EXPECT_FALSE(View->rootIsDecorated());
     EXPECT_FALSE(View->itemsExpandable());
@@ -417,12 +443,14 @@ TEST_F(FileTreeTest, FlatRowsShowFullPathsAndNoTree) {
     View->SetSort(fcName, Qt::DescendingOrder);
     EXPECT_EQ(Names(), (TNames{Dir / "mid/z", Dir / "big/x", Dir / "big"}));
     View->RefreshRows();
+    test::WaitForListings(Model());
     EXPECT_EQ(Model().rowCount(), 3);
 
     // big's re-scan takes its file rows with it, not the row of big itself.
     Model().ReleaseChildren(Dir_("big"));
     EXPECT_EQ(Names(), (TNames{Dir / "mid/z", Dir / "big"}));
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     EXPECT_TRUE(View->rootIsDecorated());
 }
 
@@ -442,7 +470,9 @@ int ColumnsWith(TVirtualFileTree& View, const QModelIndex& Index, QRgb Colour) {
 
 TEST_F(FileTreeTest, BarsArePaintedToTheirShares) {
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     View->expand(Row("big"));
+    test::WaitForListings(Model());
     View->show();
     // The current row carries the style's focus frame over its cells: it has no bar here.
     View->selectionModel()->setCurrentIndex(Row("void"), QItemSelectionModel::NoUpdate);
@@ -461,12 +491,14 @@ TEST_F(FileTreeTest, BarsArePaintedToTheirShares) {
     // An empty root has no shares at all.
     Root.SetSize(0);
     View->RefreshRows();
+    test::WaitForListings(Model());
     EXPECT_EQ(Top().data(TFileTreeModel::PercentRole).toDouble(), -1.0);
     EXPECT_EQ(ColumnsWith(*View, Top(), Fill), 0);
 }
 
 TEST_F(FileTreeTest, SearchAndResizeFollowTheUser) {
     View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
     View->show();
     // The current cell sits in another column: the search still reads the names.
     View->setCurrentIndex(Top().siblingAtColumn(fcPercent));
@@ -478,6 +510,7 @@ TEST_F(FileTreeTest, SearchAndResizeFollowTheUser) {
     View->keyboardSearch(QStringLiteral("x")); // inside big, which is closed
     EXPECT_EQ(View->FocusedNode(), &Dir_("mid"));
     View->expand(Row("big"));
+    test::WaitForListings(Model());
     View->keyboardSearch({});
     View->keyboardSearch(QStringLiteral("X"));
     EXPECT_EQ(View->FocusedNode(), Root.FindNodeByPath(Dir / "big/x"));
@@ -517,12 +550,14 @@ TEST(FileTreeScan, RefreshTicksKeepWhatTheUserOpenedAndChose) {
     while (!ended && clock.elapsed() < 20000) {
         QApplication::processEvents();
         view.RefreshRows();
+        test::WaitForListings(view.Model());
         ++ticks;
         const QModelIndex top = view.Model().index(0, 0);
         if (!chosen && view.Model().rowCount(top) > 0) {
             const QModelIndex first = view.Model().index(0, 0, top);
             chosen = view.Model().NodeOf(first);
             view.expand(first);
+            test::WaitForListings(view.Model());
             view.setCurrentIndex(first);
         } else if (chosen) {
             const QModelIndex row = view.Model().IndexOf(chosen);
@@ -536,6 +571,7 @@ TEST(FileTreeScan, RefreshTicksKeepWhatTheUserOpenedAndChose) {
     ASSERT_TRUE(ended);
     root.UpdateTotals();
     view.RefreshRows();
+    test::WaitForListings(view.Model());
     ASSERT_NE(chosen, nullptr);
     EXPECT_GT(ticks, 1);
     const QModelIndex top = view.Model().index(0, 0);

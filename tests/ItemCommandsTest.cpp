@@ -5,6 +5,7 @@
 
 #include "app/ItemCommands.h"
 
+#include "ModelChecker.h"
 #include "TestTree.h"
 #include "app/FormMain.h"
 #include "scan/DirScan.h"
@@ -147,6 +148,7 @@ protected:
                 grid.expand(row);
                 if (grid.Model().canFetchMore(row))
                     grid.Model().fetchMore(row);
+                test::WaitForListings(grid.Model());
                 at = std::min(path.find('/', at + 1), path.size());
                 node = Window.RootNode()->FindNodeByPath(path.substr(0, at));
             }
@@ -253,6 +255,7 @@ TEST_F(ItemCommandsTest, GroupedFilesRowShowsItsFolderMenu) {
         grid.expand(grid.Model().IndexOf(row));
         if (grid.Model().canFetchMore(grid.Model().IndexOf(row)))
             grid.Model().fetchMore(grid.Model().IndexOf(row));
+        test::WaitForListings(grid.Model());
     }
     grid.setCurrentIndex(grid.Model().IndexOf(group));
     // Deleting a group would take its whole folder: the row is not deletable.

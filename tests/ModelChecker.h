@@ -4,6 +4,7 @@
 #include <QAbstractItemModel>
 #include <QAbstractItemModelTester>
 #include <QObject>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string_view>
@@ -76,5 +77,13 @@ private:
         Previous(Type, Context, Text);
     }
 };
+
+// Lets the grid's file listings, made on a worker, arrive: events run until none is under
+// way. A row that opens gets its files in a later event.
+template <class TModel>
+void WaitForListings(const TModel& Model) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Model.ListingCount() == 0; }, 10000))
+        << "a file listing never arrived";
+}
 
 } // namespace qv::test

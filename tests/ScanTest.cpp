@@ -405,6 +405,71 @@ TEST(ScanTest, FilesListedBeforeTheScanStayAndCount) {
     EXPECT_EQ(root.GetSize(), 5700);
 }
 
+// A listing made on a worker: the node keeps its totals while it is listed, a second opening
+// waits for it, a failed or dropped listing leaves the node to be listed again, and the
+// scan's single small file gets its group instead of being lost to the grouped listing.
+TEST(ScanTest, ListingsInThreeStepsKeepTheTotalsAndTheGrouping) {
+    TTempDir t;
+    t.File("a", 100);
+    t.File("b", 200);
+    t.File("tiny1", 1);
+    t.File("tiny2", 2);
+    auto root = ScanTree(t.Path(), 10);
+    const std::int64_t size = root->GetSize();
+
+    TFileListRequest request;
+    ASSERT_TRUE(root->BeginListFiles(request));
+    EXPECT_EQ(request.Dir, t.Path());
+    EXPECT_TRUE(request.FollowLast);
+    EXPECT_FALSE(request.Small);
+    EXPECT_EQ(request.Threshold, 10);
+    TFileListRequest again;
+    EXPECT_FALSE(root->BeginListFiles(again));
+    EXPECT_EQ(root->LoadFiles(), -1);
+
+    TFileList list = ListFiles(request);
+    ASSERT_EQ(list.Error, 0);
+    ASSERT_EQ(list.Files.size(), 2u);
+    EXPECT_EQ(list.Files[0]->Name(), "a");
+    EXPECT_EQ(root->GetSize(), size); // nothing moved yet
+    root->UpdateTotals();
+    EXPECT_EQ(root->GetSize(), size);
+    EXPECT_EQ(root->EndListFiles(list), 2);
+    EXPECT_TRUE(root->IsFilesLoaded());
+    EXPECT_FALSE(root->IsListingFiles());
+    root->UpdateTotals();
+    EXPECT_EQ(root->GetSize(), size);
+    EXPECT_EQ(root->GetFileCount(), 4);
+
+    // The group lists what its directory does not; a stop gives ECANCELED and no files.
+    TFileGroupNode& group = *root->FileGroup();
+    ASSERT_TRUE(group.BeginListFiles(request));
+    EXPECT_TRUE(request.Small);
+    const std::atomic<bool> stop{true};
+    TFileList stopped = ListFiles(request, &stop);
+    EXPECT_EQ(stopped.Error, ECANCELED);
+    EXPECT_TRUE(stopped.Files.empty());
+    EXPECT_EQ(group.EndListFiles(stopped), 0);
+    EXPECT_FALSE(group.IsFilesLoaded());
+    ASSERT_TRUE(group.BeginListFiles(request));
+    group.CancelListFiles();
+    EXPECT_EQ(group.LoadFiles(), 2);
+    EXPECT_EQ(group.GetSize(), 3);
+
+    // A directory of one small file, opened while the scan is in it: the file the listing
+    // leaves to the group must get one.
+    TRootDirNode one;
+    one.SetName(t.Path());
+    one.SetGroupFileSize(10);
+    one.SetScanning(true);
+    ASSERT_TRUE(one.BeginListFiles(request));
+    one.SettleSingleSmallFile(1);
+    one.SetScanning(false); // and a group of one is not dissolved under a listing
+    ASSERT_NE(one.FileGroup(), nullptr);
+    EXPECT_EQ(one.FileGroup()->GetFileCount(), 1);
+    EXPECT_FALSE(one.IsUngrouped());
+}
+
 // Mounts a tmpfs inside the tree in a private mount namespace: a mount point is listed and
 // not entered, unless crossing file systems was asked for.
 TEST(ScanTest, OtherFileSystemsAreNotEntered) {

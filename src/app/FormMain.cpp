@@ -186,6 +186,17 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     Icons = std::make_unique<TFileIconTable>();
     Source.Icons = Icons.get();
     FileTree = new TVirtualFileTree(Source, this);
+    IconRequests = std::make_unique<TSHGetFileInfoPropertiesList>();
+    IconThread = std::make_unique<TShellFileIconThread>(
+        *Dispatcher, *Icons, [this](int IconIndex, std::int32_t Id) {
+            IconRequests->SetResult(Id, IconIndex);
+            // One repaint for a burst of answers: update() coalesces.
+            FileTree->viewport()->update();
+        });
+    IconHousekeeping = std::make_unique<TIconRequestHousekeeping>(*IconRequests);
+    Source.IconThread = IconThread.get();
+    Source.IconRequests = IconRequests.get();
+    IconThread->Resume();
     setCentralWidget(FileTree);
     CreateActions();
     Commands = new TItemCommands(*this);
@@ -273,6 +284,9 @@ TFormMain::~TFormMain() {
     Threads->WaitForThreads();
     Workers->JoinAll();
     Threads.reset();
+    // Its answers repaint the grid; it goes first.
+    Source.IconThread = nullptr;
+    IconThread.reset();
     // The grid reads Source and the tree while it exists; it goes before them.
     Source.RootNode = nullptr;
     delete std::exchange(FileTree, nullptr);

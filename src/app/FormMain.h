@@ -37,6 +37,7 @@ class TDirNode;
 class TDirScanThread;
 class TDirScanThreadList;
 class TFileIconTable;
+class TIconRequestHousekeeping;
 class TItemCommands;
 struct TMenuDrive;
 class TFileSystemNode;
@@ -44,6 +45,8 @@ class TQtDispatcher;
 class TQvBarChartPainter;
 class TRootNode;
 class TSettings;
+class TSHGetFileInfoPropertiesList;
+class TShellFileIconThread;
 class TThread;
 class TThreadJoiner;
 class TShellFolderList;
@@ -194,6 +197,10 @@ private:
     // after Icons, which it refers to. The worker's handle is joined at the end.
     std::shared_ptr<TThreadJoiner> Workers;
     std::unique_ptr<TShellFolderList> SpecialFolders;
+    // File icons found on a worker for the grid (after Icons, which the worker answers into).
+    std::unique_ptr<TSHGetFileInfoPropertiesList> IconRequests;
+    std::unique_ptr<TShellFileIconThread> IconThread;
+    std::unique_ptr<TIconRequestHousekeeping> IconHousekeeping;
     std::unique_ptr<TQvBarChartPainter> BarPainter;
     std::unique_ptr<TQvBarChartPainter> ChildBarPainter;
     TFileTreeSource Source;

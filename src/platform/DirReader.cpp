@@ -137,7 +137,8 @@ std::uint16_t AttributesOf(unsigned Mode, std::uint64_t StatxAttributes,
 
 int ListDirectoryFiles(const std::string& Dir, bool FollowLast,
                        const std::function<void(const char* Name, std::int64_t Size,
-                                                std::uint16_t Attributes)>& Each) {
+                                                std::uint16_t Attributes)>& Each,
+                       const std::atomic<bool>* Stop) {
     int error = 0;
     TFd fd = OpenDirectory(Dir, FollowLast, error);
     if (!fd.Valid())
@@ -149,6 +150,8 @@ int ListDirectoryFiles(const std::string& Dir, bool FollowLast,
     TDirEntryCursor cursor(buffer);
     TDirEntryRef entry;
     while (cursor.Next(entry)) {
+        if (Stop && Stop->load(std::memory_order_relaxed))
+            return ECANCELED;
         if (entry.Type == DT_DIR)
             continue;
         struct statx sx;

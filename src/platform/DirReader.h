@@ -2,6 +2,7 @@
 // Directory listing relative to directory descriptors: nothing here follows a symbolic link
 // unless asked to, and paths of any length can be opened.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -96,9 +97,10 @@ private:
 
 // Calls Each for every entry of Dir that is not a directory, in the order of the file
 // system, with its length (symbolic links: their own length) and attribute word. Returns 0,
-// or the errno when Dir cannot be opened or read.
+// or the errno when Dir cannot be opened or read; ECANCELED when Stop was set meanwhile.
 int ListDirectoryFiles(
     const std::string& Dir, bool FollowLast,
-    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>& Each);
+    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>& Each,
+    const std::atomic<bool>* Stop = nullptr);
 
 } // namespace qv

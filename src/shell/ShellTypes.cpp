@@ -250,41 +250,79 @@ std::int32_t TSHGetFileInfoProperties::NewId() {
     return std::uniform_int_distribution<std::int32_t>(0, 0x7FFFFFFE)(generator);
 }
 
+template <class TRange>
+TSHGetFileInfoPropertiesList::TIterator TSHGetFileInfoPropertiesList::FirstOf(TRange Range) {
+    TIterator first = Requests.end();
+    std::uint64_t firstOrder = 0;
+    for (auto it = Range.first; it != Range.second; ++it) {
+        const std::uint64_t order = Order.at(&*it->second);
+        if (first == Requests.end() || order < firstOrder) {
+            first = it->second;
+            firstOrder = order;
+        }
+    }
+    return first;
+}
+
+void TSHGetFileInfoPropertiesList::Erase(TIterator Request) {
+    const auto drop = [&](auto& Index, const auto& Key) {
+        auto [from, to] = Index.equal_range(Key);
+        for (; from != to; ++from)
+            if (from->second == Request) {
+                Index.erase(from);
+                return;
+            }
+    };
+    drop(ByPath, std::string_view(Request->Path));
+    drop(ById, Request->Id);
+    Order.erase(&*Request);
+    Requests.erase(Request);
+}
+
 void TSHGetFileInfoPropertiesList::Add(TSHGetFileInfoProperties Request) {
     std::lock_guard guard(Lock);
     Requests.push_back(std::move(Request));
+    const TIterator added = std::prev(Requests.end());
+    ByPath.emplace(std::string_view(added->Path), added);
+    ById.emplace(added->Id, added);
+    Order.emplace(&*added, NextOrder++);
 }
 
 void TSHGetFileInfoPropertiesList::Clear() {
     std::lock_guard guard(Lock);
+    ByPath.clear();
+    ById.clear();
+    Order.clear();
     Requests.clear();
 }
 
 void TSHGetFileInfoPropertiesList::SetResult(std::int32_t Id, std::int32_t IconIndex) {
     std::lock_guard guard(Lock);
-    const auto found = std::find_if(Requests.begin(), Requests.end(),
-                                    [&](const TSHGetFileInfoProperties& r) { return r.Id == Id; });
+    const TIterator found = FirstOf(ById.equal_range(Id));
     if (found != Requests.end())
         found->IconIndex = IconIndex;
 }
 
 std::int32_t TSHGetFileInfoPropertiesList::TakeResult(std::string_view Path) {
     std::lock_guard guard(Lock);
-    const auto found =
-        std::find_if(Requests.begin(), Requests.end(),
-                     [&](const TSHGetFileInfoProperties& r) { return r.Path == Path; });
+    const TIterator found = FirstOf(ByPath.equal_range(Path));
     if (found == Requests.end())
         return -2;
     if (found->IconIndex < 0)
         return -1;
     const std::int32_t index = found->IconIndex;
-    Requests.erase(found);
+    Erase(found);
     return index;
 }
 
 void TSHGetFileInfoPropertiesList::PurgeOlderThan(TIconRequestClock::time_point Time) {
     std::lock_guard guard(Lock);
-    std::erase_if(Requests, [&](const TSHGetFileInfoProperties& r) { return r.Created < Time; });
+    for (TIterator it = Requests.begin(); it != Requests.end();) {
+        const TIterator next = std::next(it);
+        if (it->Created < Time)
+            Erase(it);
+        it = next;
+    }
 }
 
 int TSHGetFileInfoPropertiesList::Count() const {
@@ -305,11 +343,15 @@ TShellFileIconThread::~TShellFileIconThread() {
 }
 
 void TShellFileIconThread::AddRequest(TSHGetFileInfoProperties Request) {
+    bool wake = false;
     {
         std::lock_guard guard(QueueLock);
+        // The worker sleeps only on an empty queue; a paint adds hundreds at a time.
+        wake = Queue.empty();
         Queue.push_back(std::move(Request));
     }
-    QueueChanged.notify_one();
+    if (wake)
+        QueueChanged.notify_one();
 }
 
 void TShellFileIconThread::Stop() {

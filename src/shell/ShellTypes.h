@@ -30,10 +30,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -225,8 +227,20 @@ public:
     [[nodiscard]] int Count() const;
 
 private:
+    using TIterator = std::list<TSHGetFileInfoProperties>::iterator;
+    // The first of Range's requests in the order they were added; end() for none.
+    template <class TRange>
+    TIterator FirstOf(TRange Range);
+    void Erase(TIterator Request);
+
     mutable std::mutex Lock;
-    std::vector<TSHGetFileInfoProperties> Requests;
+    // In the order they were added. A paint asks for every visible file, so the look-ups go
+    // through the two indexes: a list of a thousand requests is searched a thousand times.
+    std::list<TSHGetFileInfoProperties> Requests;
+    std::unordered_multimap<std::string_view, TIterator> ByPath; // views of Requests' paths
+    std::unordered_multimap<std::int32_t, TIterator> ById;
+    std::unordered_map<const TSHGetFileInfoProperties*, std::uint64_t> Order;
+    std::uint64_t NextOrder = 0;
 };
 
 // Looks up file icons by name on a worker, newest request first.

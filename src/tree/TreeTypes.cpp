@@ -308,24 +308,59 @@ TFileSystemNode* TGroupNode::FindNodeByPath(std::string_view Path) const {
     }
 }
 
-bool TGroupNode::BeginLoadFiles() {
+bool TGroupNode::BeginListFiles(TFileListRequest& Request) {
+    // The filters need the root: fail before anything is marked.
+    const std::int64_t threshold = GetRoot().GroupFileSize();
+    // A "Grouped Files" node lists the files of its directory.
+    const TGroupNode* dir = IsFileGroup() ? Parent() : this;
+    Request.Dir = dir ? dir->GetFullPath() : std::string();
+    // A root's path may be a symbolic link the user chose; every other directory was
+    // reached without following one, and must be listed the same way.
+    Request.FollowLast = !dir || !dir->Parent() || dir->Parent()->GetNodeType() == ntFixedDrives;
     TChildrenLock guard(*this);
-    if (IsFilesLoaded())
+    if (IsFileListFixed())
         return false;
-    SetFlag(nfFilesLoaded, true);
+    SetFlag(nfListing, true);
+    // Decided under the lock, against the scan thread's grouping (see SettleSingleSmallFile).
+    Request.Small = IsFileGroup();
+    Request.Threshold = !IsFileGroup() && IsUngrouped() ? 0 : threshold;
     return true;
 }
 
-std::int32_t TGroupNode::LoadFiles() {
-    (void)GetRoot(); // the filters need it: fail before listing, not on the first file
-    if (!BeginLoadFiles())
-        return -1;
-    bool listed = false;
-    const std::int32_t added = ListChildrenFiles(
-        GetFullPath(), *this, [this](std::int64_t s) { return AcceptsFile(s); }, listed);
-    if (!listed)
-        SetFlag(nfFilesLoaded, false);
+std::int32_t TGroupNode::EndListFiles(TFileList& List) {
+    if (!IsListingFiles())
+        return 0; // cancelled meanwhile
+    if (List.Error != 0) {
+        // Not loaded: the totals keep counting the unlisted files, and a later call tries again.
+        CancelListFiles();
+        return 0;
+    }
+    return AppendFiles(List, true);
+}
+
+std::int32_t TGroupNode::AppendFiles(TFileList& List, bool Loaded) {
+    ResetFilesSize();
+    TChildrenLock guard(*this);
+    for (auto& file : List.Files) {
+        file->ParentNode = this;
+        guard.Children().Add(file.get());
+        file.release();
+    }
+    if (Loaded) {
+        SetFlag(nfFilesLoaded, true);
+        SetFlag(nfListing, false);
+    }
+    const auto added = std::int32_t(List.Files.size());
+    List.Files.clear();
     return added;
+}
+
+std::int32_t TGroupNode::LoadFiles() {
+    TFileListRequest request;
+    if (!BeginListFiles(request))
+        return -1;
+    TFileList list = ListFiles(request);
+    return EndListFiles(list);
 }
 
 // --- TDirNode ----------------------------------------------------------------------------
@@ -368,7 +403,8 @@ void TDirNode::SetScanning(bool Value) {
         TFileGroupNode* group = FileGroup();
         // A group of one file is no group. Once the user has opened the group or the
         // directory, its rows show the grouped split: leave it as it is then.
-        if (!group || group->StoredFileCount() != 1 || group->IsFilesLoaded() || IsFilesLoaded())
+        if (!group || group->StoredFileCount() != 1 || group->IsFileListFixed() ||
+            IsFileListFixed())
             return;
         SetFlag(nfUngrouped, true);
         Group.store(nullptr, std::memory_order_relaxed);
@@ -381,7 +417,8 @@ void TDirNode::SetScanning(bool Value) {
 void TDirNode::SettleSingleSmallFile(std::int64_t FileSize) {
     {
         TChildrenLock guard(*this);
-        if (!IsFilesLoaded()) {
+        // A listing under way was asked for the grouped split: the file needs its group.
+        if (!IsFileListFixed()) {
             SetFlag(nfUngrouped, true);
             return;
         }
@@ -521,18 +558,10 @@ void TFileGroupNode::AddFilesSize(std::int64_t Value) {
         TGroupNode::AddFilesSize(Value);
 }
 
-std::int32_t TFileGroupNode::LoadFiles() {
-    (void)GetRoot();
-    if (!BeginLoadFiles())
-        return -1;
-    const std::string dir = Parent() ? Parent()->GetFullPath() : std::string();
-    bool listed = false;
-    const std::int32_t added = ListChildrenFiles(
-        dir, *this, [this](std::int64_t s) { return AcceptsFile(s); }, listed);
-    if (listed)
+std::int32_t TFileGroupNode::EndListFiles(TFileList& List) {
+    const std::int32_t added = TGroupNode::EndListFiles(List);
+    if (IsFilesLoaded())
         UpdateTotals();
-    else
-        SetFlag(nfFilesLoaded, false);
     return added;
 }
 

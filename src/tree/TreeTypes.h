@@ -6,7 +6,8 @@
 //   Expanded) and ScanError of the directories in that subtree, and it appends children
 //   under the parent's Lock.
 // - The GUI thread reads every field at any time, sets and clears Expanded at any time,
-//   loads files (LoadFiles, which appends under Lock), and writes sizes and counts only of
+//   loads files (LoadFiles, or EndListFiles after a listing made on a worker, which append
+//   under Lock), and writes sizes and counts only of
 //   nodes no scan thread works in (UpdateTotals, Delete, Clear before a re-scan).
 // - All numeric fields and flags are relaxed atomics, so readers never see a torn value.
 //   Name and Parent are written before a node is appended to a list and never again while
@@ -19,8 +20,10 @@
 //   "Grouped Files" node only at the second small file, so that no group of one file has
 //   to be dissolved while the GUI may hold it.
 // - Whether a directory lists its small files itself (Ungrouped) is decided under its Lock,
-//   against FilesLoaded, which LoadFiles sets under the same lock before it lists: a
-//   listing and the grouping never disagree about a file.
+//   against FilesLoaded and Listing, one of which is set under the same lock before the
+//   files are listed: a listing and the grouping never disagree about a file.
+// - A listing made on a worker (ListFiles) never touches the node: it gets the path and the
+//   filter in a TFileListRequest and returns nodes that belong to no tree yet.
 
 #include "tree/MemNodeList.h"
 #include "tree/NodeLock.h"
@@ -29,6 +32,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -55,6 +59,8 @@ enum TNodeFlag : std::uint8_t {
     nfUngrouped = 32,
     // The directory is the mount point of another file system: listed, not entered.
     nfOtherFileSystem = 64,
+    // The node's files are being listed on a worker (BeginListFiles .. EndListFiles).
+    nfListing = 128,
 };
 
 // Attribute bits of a node (the low word of the attribute set the listing reports).
@@ -76,6 +82,29 @@ public:
 
 class TGroupNode;
 class TRootNode;
+class TFileNode;
+
+// What a listing of a node's files needs, taken from the node on the GUI thread, so that the
+// listing itself can run anywhere while the node may be freed.
+struct TFileListRequest {
+    std::string Dir;
+    // Whether a symbolic link as the last component of Dir is followed (a root's path).
+    bool FollowLast = false;
+    // The files taken: those of at least Threshold bytes, or with Small those below it.
+    std::int64_t Threshold = 0;
+    bool Small = false;
+};
+
+// A listing: the files sorted by name, in no tree yet; Error is the errno when the directory
+// could not be listed (ECANCELED when it was stopped).
+struct TFileList {
+    std::vector<std::unique_ptr<TFileNode>> Files;
+    int Error = 0;
+};
+
+// Lists what Request asks for. Any thread; Stop, when given, ends the listing early.
+[[nodiscard]] TFileList ListFiles(const TFileListRequest& Request,
+                                  const std::atomic<bool>* Stop = nullptr);
 
 class TFileSystemNode {
 public:
@@ -163,9 +192,6 @@ protected:
 private:
     friend class TGroupNode;
     friend class TFileGroupNode;
-    friend std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
-                                          const std::function<bool(std::int64_t)>& Filter,
-                                          bool& Listed);
 
     TGroupNode* ParentNode = nullptr;
     TNodeName NodeName;
@@ -213,6 +239,21 @@ public:
     // loaded before. A directory that cannot be listed adds none and stays unloaded, so
     // its totals keep its files and a later call tries again. Runs on the GUI thread.
     virtual std::int32_t LoadFiles();
+    // LoadFiles in three steps, so that the listing can run on a worker: BeginListFiles marks
+    // the node as being listed and fills Request (false when its files are loaded or being
+    // listed); ListFiles runs anywhere; EndListFiles appends the result and returns the
+    // number added (0 when the directory could not be listed: the node stays unloaded).
+    // A listing that will never end is dropped with CancelListFiles. GUI thread, but for
+    // ListFiles.
+    bool BeginListFiles(TFileListRequest& Request);
+    virtual std::int32_t EndListFiles(TFileList& List);
+    void CancelListFiles() noexcept { SetFlag(nfListing, false); }
+    [[nodiscard]] bool IsListingFiles() const noexcept { return HasFlag(nfListing); }
+    // Whether the scan thread must keep the grouping as it is: the files are loaded or being
+    // listed. Read under the lock when it matters.
+    [[nodiscard]] bool IsFileListFixed() const noexcept {
+        return Flags() & (nfFilesLoaded | nfListing);
+    }
     // Stores the live totals as the node's own, unless the node is being scanned.
     virtual void UpdateTotals();
 
@@ -272,9 +313,6 @@ public:
 
 protected:
     explicit TGroupNode(TNodeKind Kind) noexcept : TFileSystemNode(Kind) {}
-    // Sets FilesLoaded under the lock unless it was set: false then. Setting it before the
-    // listing is what keeps the scan thread from changing the grouping meanwhile.
-    bool BeginLoadFiles();
     // Keeps the bits of Keep, clears the others, then sets those of Set.
     void ResetFlags(std::uint8_t Keep, std::uint8_t Set) noexcept {
         FlagBits.fetch_and(Keep, std::memory_order_relaxed);
@@ -284,9 +322,11 @@ protected:
     [[nodiscard]] bool SkipsInTotals(const TFileSystemNode& Child) const noexcept;
 
     // Sets Parent of each file node and appends them all under one lock.
-    friend std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
-                                          const std::function<bool(std::int64_t)>& Filter,
-                                          bool& Listed);
+    friend std::int32_t ScanForChildrenFiles(const std::string& Dir, TGroupNode& Node,
+                                             const std::function<bool(std::int64_t)>& Filter);
+    // Appends the files of List under one lock; with Loaded, FilesLoaded is set in the same
+    // hold, so that the totals never count the files twice or not at all.
+    std::int32_t AppendFiles(TFileList& List, bool Loaded);
 
 private:
     std::atomic<std::uint8_t> FlagBits{0};
@@ -410,7 +450,7 @@ public:
     [[nodiscard]] bool AcceptsFile(std::int64_t FileSize) const override;
     void AddFileCount(std::int32_t Value) override;
     void AddFilesSize(std::int64_t Value) override;
-    std::int32_t LoadFiles() override;
+    std::int32_t EndListFiles(TFileList& List) override;
     [[nodiscard]] const char* ClassName() const override { return "TFileGroupNode"; }
 };
 
@@ -433,11 +473,6 @@ private:
 // number added; 0 when Dir cannot be listed.
 std::int32_t ScanForChildrenFiles(const std::string& Dir, TGroupNode& Node,
                                   const std::function<bool(std::int64_t)>& Filter);
-
-// ScanForChildrenFiles that also tells whether Dir could be listed at all. LoadFiles marks a
-// node loaded only then: a node whose listing failed keeps counting its unlisted files.
-std::int32_t ListChildrenFiles(const std::string& Dir, TGroupNode& Node,
-                               const std::function<bool(std::int64_t)>& Filter, bool& Listed);
 
 // Joins a directory path and a name with one "/" ("/" and "usr" give "/usr").
 [[nodiscard]] std::string JoinPath(std::string_view Dir, std::string_view Name);

@@ -4,6 +4,8 @@
 #include "shell/ItemProp.h"
 #include "support/Collation.h"
 #include "support/Translate.h"
+#include "shell/ShellTypes.h"
+#include "tree/FileListThread.h"
 #include "tree/TreeTypes.h"
 #include "view/FileIcons.h"
 #include "view/QvBarChartPainter.h"
@@ -71,6 +73,36 @@ QString WithControlPictures(QString Text) {
     return Text;
 }
 
+// Puts a listing's files (in name order) in the grid's order of a tree level, as the model's
+// stable sort would: by collation key, by size, or (all counts are 1) as they are. Runs on
+// the listing worker.
+void ArrangeFiles(std::vector<std::unique_ptr<TFileNode>>& Files, int Column,
+                  Qt::SortOrder Order) {
+    if (Column == fcFiles || Files.size() < 2)
+        return;
+    const auto arrange = [&](auto KeyOf) {
+        using TKey = decltype(KeyOf(*Files.front()));
+        std::vector<std::pair<TKey, TFileNode*>> keyed;
+        keyed.reserve(Files.size());
+        for (auto& file : Files) {
+            TKey key = KeyOf(*file);
+            keyed.emplace_back(std::move(key), file.release());
+        }
+        if (Order == Qt::AscendingOrder)
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+        else
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& a, const auto& b) { return b.first < a.first; });
+        for (std::size_t i = 0; i < keyed.size(); ++i)
+            Files[i].reset(keyed[i].second);
+    };
+    if (Column == fcName)
+        arrange([](const TFileNode& File) { return CollationKey(File.NameCStr()); });
+    else
+        arrange([](const TFileNode& File) { return File.GetSize(); });
+}
+
 } // namespace
 
 // --- the model ---------------------------------------------------------------------------
@@ -81,7 +113,12 @@ struct TFileTreeModel::TRow {
     std::vector<std::unique_ptr<TRow>> Children;
     int Index = 0;         // position among the parent's rows
     int KnownChildren = 0; // leading entries of the node's child list that have rows
+    // The node's files are being listed on the worker under this ticket; 0 for none.
+    std::uint64_t ListingTicket = 0;
     bool ChildrenMade = false;
+    // Node->IsGroupNode(), kept here: the view asks for every row's flags on each layout,
+    // and reading the row alone keeps that fast for a folder of many thousand files.
+    bool IsGroup = false;
     std::int32_t Count = 0;
     std::int64_t Size = 0;
     std::int64_t ParentSize = 0;
@@ -98,8 +135,188 @@ struct TFileTreeModel::TImpl {
     Qt::SortOrder SortOrder = Qt::DescendingOrder;
     std::int64_t RootSize = 0;
 
+    // The listings under way, by ticket. A row leaves this map before it is destroyed, so a
+    // listing that arrives for a ticket still here finds its row, and so its node, alive.
+    // The worker puts the files in the order the grid had when the row opened.
+    using TRows = std::vector<std::unique_ptr<TRow>>;
+    struct TListing {
+        TRow* Row = nullptr;
+        int Column = fcPercent;
+        Qt::SortOrder Order = Qt::DescendingOrder;
+        // The files' rows, made on the worker: a hundred thousand fresh rows cost the GUI
+        // thread tens of milliseconds in page faults alone. Read only once delivered.
+        std::shared_ptr<TRows> Prepared;
+    };
+    std::unordered_map<std::uint64_t, TListing> Listings;
+    std::uint64_t NextTicket = 1;
+    // Last, so that it is joined first: its worker posts to the model.
+    std::unique_ptr<TFileListThread> Lister;
+
     TImpl(TFileTreeModel& Model, TFileTreeSource& Source) : Model(Model), Source(Source) {
         Top.ChildrenMade = true;
+        Lister = std::make_unique<TFileListThread>(
+            [this](std::uint64_t Ticket, std::shared_ptr<TFileList> List) {
+                // Addressed to the model: a listing still queued dies with it.
+                QMetaObject::invokeMethod(
+                    &this->Model, [this, Ticket, List] { Listed(Ticket, *List); },
+                    Qt::QueuedConnection);
+            });
+    }
+
+    // Starts listing the files of Row's node on the worker; false when they are loaded or
+    // being listed already.
+    bool StartListing(TRow& Row) {
+        auto& group = static_cast<TGroupNode&>(*Row.Node);
+        TFileListRequest request;
+        try {
+            if (!group.BeginListFiles(request))
+                return false;
+        } catch (const ENodeError&) {
+            // A tree without a root node has no grouping threshold: it is shown without files.
+            return false;
+        }
+        Row.ListingTicket = NextTicket++;
+        auto prepared = std::make_shared<TRows>();
+        Listings.emplace(Row.ListingTicket, TListing{&Row, SortColumn, SortOrder, prepared});
+        Lister->Add(Row.ListingTicket, std::move(request),
+                    [Column = SortColumn, Order = SortOrder, Parent = &Row,
+                     prepared](TFileList& List) {
+                        // On the worker: Parent is only stored, never read, here.
+                        ArrangeFiles(List.Files, Column, Order);
+                        prepared->reserve(List.Files.size());
+                        for (const auto& file : List.Files) {
+                            prepared->push_back(MakeRow(file.get(), Parent));
+                            prepared->back()->Size = file->GetSize();
+                            prepared->back()->Count = 1;
+                        }
+                    });
+        return true;
+    }
+
+    // Gives up the listings of Row and of the rows below it. With TouchNodes their nodes are
+    // told (they must be alive: the rows are removed before their nodes are freed); without,
+    // the nodes may be gone already and are left alone.
+    void CancelListings(const TRow& Row, bool TouchNodes = true) {
+        if (Listings.empty())
+            return;
+        for (auto it = Listings.begin(); it != Listings.end();) {
+            TRow* listing = it->second.Row;
+            const TRow* up = listing;
+            while (up && up != &Row)
+                up = up->Parent;
+            if (!up) {
+                ++it;
+                continue;
+            }
+            Lister->Cancel(it->first);
+            if (TouchNodes && listing->Node)
+                static_cast<TGroupNode*>(listing->Node)->CancelListFiles();
+            listing->ListingTicket = 0;
+            it = Listings.erase(it);
+        }
+    }
+
+    // A listing arrived: the files join the node, then their rows join the row's, each in
+    // its place among the rows there are (the worker has put the files in order).
+    void Listed(std::uint64_t Ticket, TFileList& List) {
+        const auto found = Listings.find(Ticket);
+        if (found == Listings.end())
+            return;
+        const TListing listing = found->second;
+        Listings.erase(found);
+        TRow& row = *listing.Row;
+        row.ListingTicket = 0;
+        auto& group = static_cast<TGroupNode&>(*row.Node);
+        // Rows first for what a running scan added since, so that the files' entries follow
+        // the known ones.
+        if (AppendNewChildren(row))
+            SortLevels({&row});
+        const int known = row.KnownChildren;
+        const TFileSystemNode* first = List.Files.empty() ? nullptr : List.Files.front().get();
+        const std::int32_t added = group.EndListFiles(List);
+        TRows fresh;
+        bool inPlace = false;
+        if (added > 0) {
+            TChildrenLock lock(group);
+            inPlace = lock.Children().Count() >= known + added &&
+                      lock.Children().GetItem(known) == first;
+        }
+        if (inPlace) {
+            // The files are the entries right after the known ones, in the worker's order.
+            row.KnownChildren = known + added;
+            TRows& prepared = *listing.Prepared;
+            if (prepared.size() == std::size_t(added) && prepared.front()->Node == first) {
+                fresh = std::move(prepared);
+                for (const auto& child : fresh)
+                    child->ParentSize = row.Size;
+            } else {
+                TChildrenLock lock(group);
+                for (int i = known; i < known + added; ++i)
+                    fresh.push_back(MakeRow(lock.Children().GetItem(i), &row));
+                TParentSizes parentSizes;
+                for (const auto& child : fresh)
+                    Snapshot(*child, parentSizes);
+            }
+            if (listing.Column != SortColumn || listing.Order != SortOrder) {
+                // The user sorted meanwhile: the worker's order is not the grid's.
+                TRow staging;
+                staging.Children = std::move(fresh);
+                SortFresh(staging);
+                fresh = std::move(staging.Children);
+            }
+            MergeRows(row, fresh);
+        } else if (AppendNewChildren(row)) {
+            SortLevels({&row});
+        }
+        // The row's note that it is being listed goes.
+        emit Model.dataChanged(IndexOf(row), IndexOf(row, fcFiles));
+    }
+
+    // Whether row A sorts before row B in the current order (B's place is after A's).
+    bool SortsBefore(const TRow& A, const TRow& B) const {
+        int order = 0;
+        switch (SortColumn) {
+        case fcName:
+            order = A.Node && B.Node
+                        ? CollateCompare(NameOf(*A.Node).c_str(), NameOf(*B.Node).c_str())
+                        : 0;
+            break;
+        case fcFiles:
+            order = A.Count < B.Count ? -1 : A.Count > B.Count ? 1 : 0;
+            break;
+        default:
+            order = A.Size < B.Size ? -1 : A.Size > B.Size ? 1 : 0;
+        }
+        return SortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+    }
+
+    // Inserts Fresh (sorted) among Parent's rows (sorted) as a stable sort of both would
+    // place them: each run of fresh rows in one insertion, so the view keeps its state and
+    // nothing is sorted again. A row with many rows takes the fresh ones at its end and is
+    // sorted once.
+    void MergeRows(TRow& Parent, std::vector<std::unique_ptr<TRow>>& Fresh) {
+        constexpr std::size_t MaxRuns = 64;
+        if (Parent.Children.empty() || Parent.Children.size() > MaxRuns) {
+            const bool sort = !Parent.Children.empty();
+            InsertRows(Parent, Fresh);
+            if (sort)
+                SortLevels({&Parent});
+            return;
+        }
+        std::size_t taken = 0;
+        for (std::size_t i = 0; i < Parent.Children.size() && taken < Fresh.size(); ++i) {
+            const TRow& here = *Parent.Children[i];
+            const auto end =
+                std::partition_point(Fresh.begin() + std::ptrdiff_t(taken), Fresh.end(),
+                                     [&](const auto& row) { return SortsBefore(*row, here); });
+            const auto until = std::size_t(end - Fresh.begin());
+            if (until > taken) {
+                InsertRowsAt(Parent, i, Fresh, taken, until);
+                i += until - taken;
+                taken = until;
+            }
+        }
+        InsertRowsAt(Parent, Parent.Children.size(), Fresh, taken, Fresh.size());
     }
 
     static TRow* RowOf(const QModelIndex& Index) {
@@ -127,7 +344,28 @@ struct TFileTreeModel::TImpl {
         auto row = std::make_unique<TRow>();
         row->Node = Node;
         row->Parent = Parent;
+        row->IsGroup = Node && Node->IsGroupNode();
         return row;
+    }
+
+    // Rows for every child of Row's node, sorted, inserted at once; Row had none.
+    void AddChildRows(TRow& Row) {
+        const auto& group = static_cast<const TGroupNode&>(*Row.Node);
+        TRow staging;
+        {
+            TChildrenLock lock(group);
+            staging.Children.reserve(std::size_t(lock.Children().Count()));
+            for (TFileSystemNode* child : lock.Children().Items())
+                staging.Children.push_back(MakeRow(child, &Row));
+        }
+        Row.KnownChildren = int(staging.Children.size());
+        if (staging.Children.empty())
+            return;
+        TParentSizes parentSizes;
+        for (const auto& child : staging.Children)
+            Snapshot(*child, parentSizes);
+        SortFresh(staging);
+        InsertRows(Row, staging.Children);
     }
 
     // The size of a flat row's parent directory; one GetSize per directory and snapshot.
@@ -172,6 +410,12 @@ struct TFileTreeModel::TImpl {
         keys.reserve(Rows.size());
         for (const auto& row : Rows)
             keys.push_back(KeyOf(*row));
+        // Most levels are in order already (every refresh tick asks).
+        const bool sorted = SortOrder == Qt::AscendingOrder
+                                ? std::is_sorted(keys.begin(), keys.end())
+                                : std::is_sorted(keys.rbegin(), keys.rend());
+        if (sorted)
+            return false;
         Order.resize(Rows.size());
         std::iota(Order.begin(), Order.end(), 0);
         if (SortOrder == Qt::AscendingOrder)
@@ -258,7 +502,9 @@ struct TFileTreeModel::TImpl {
     }
 
     // Removes Parent's rows First..Last.
-    void RemoveRows(TRow& Parent, int First, int Last) {
+    void RemoveRows(TRow& Parent, int First, int Last, bool TouchNodes = true) {
+        for (int i = First; i <= Last; ++i)
+            CancelListings(*Parent.Children[std::size_t(i)], TouchNodes);
         Model.beginRemoveRows(IndexOf(Parent), First, Last);
         Parent.Children.erase(Parent.Children.begin() + First, Parent.Children.begin() + Last + 1);
         Reindex(Parent, std::size_t(First));
@@ -268,11 +514,26 @@ struct TFileTreeModel::TImpl {
     // Forgets Row's children; they are made again on demand. The made flag falls only after
     // the removal was announced: a listener that fetches at once would bind rows to nodes
     // the caller is about to free.
-    void ReleaseRows(TRow& Row) {
+    void ReleaseRows(TRow& Row, bool TouchNodes = true) {
+        // Row's own listing too: its children are made again, and listed again, on demand.
+        CancelListings(Row, TouchNodes);
         if (!Row.Children.empty())
-            RemoveRows(Row, 0, int(Row.Children.size()) - 1);
+            RemoveRows(Row, 0, int(Row.Children.size()) - 1, TouchNodes);
         Row.ChildrenMade = false;
         Row.KnownChildren = 0;
+    }
+
+    // Moves Rows[From, To) into Parent's rows at Position.
+    void InsertRowsAt(TRow& Parent, std::size_t Position, std::vector<std::unique_ptr<TRow>>& Rows,
+                      std::size_t From, std::size_t To) {
+        if (From >= To)
+            return;
+        Model.beginInsertRows(IndexOf(Parent), int(Position), int(Position + (To - From)) - 1);
+        Parent.Children.insert(Parent.Children.begin() + std::ptrdiff_t(Position),
+                               std::make_move_iterator(Rows.begin() + std::ptrdiff_t(From)),
+                               std::make_move_iterator(Rows.begin() + std::ptrdiff_t(To)));
+        Reindex(Parent, Position);
+        Model.endInsertRows();
     }
 
     void InsertRows(TRow& Parent, std::vector<std::unique_ptr<TRow>>& Rows) {
@@ -301,8 +562,8 @@ struct TFileTreeModel::TImpl {
         }
         if (count < Row.KnownChildren) {
             // The list shrank without anyone telling the grid: the known rows can no longer
-            // be matched to entries, so this level starts afresh.
-            ReleaseRows(Row);
+            // be matched to entries, so this level starts afresh (its nodes may be gone).
+            ReleaseRows(Row, false);
             return false;
         }
         Row.KnownChildren = count;
@@ -312,6 +573,7 @@ struct TFileTreeModel::TImpl {
 
     void MakeTopRows(int NewStyle, const std::vector<TFileSystemNode*>& FlatNodes) {
         Style = NewStyle == dvsFlat ? dvsFlat : dvsTree;
+        CancelListings(Top);
         Top.Children.clear();
         if (Style == dvsTree) {
             Top.Children.push_back(MakeRow(Source.RootNode, &Top));
@@ -399,7 +661,11 @@ TFileTreeModel::TFileTreeModel(TFileTreeSource& Source, QObject* Parent)
     Impl->MakeTopRows(dvsTree, {});
 }
 
-TFileTreeModel::~TFileTreeModel() = default;
+TFileTreeModel::~TFileTreeModel() {
+    Impl->CancelListings(Impl->Top);
+    // Joined before the rows go; a listing it had posted dies with the model.
+    Impl->Lister.reset();
+}
 
 void TFileTreeModel::Rebuild(int Style, const std::vector<TFileSystemNode*>& FlatNodes) {
     beginResetModel();
@@ -569,8 +835,8 @@ bool TFileTreeModel::hasChildren(const QModelIndex& Parent) const {
         return false;
     const TRow& row = *TImpl::RowOf(Parent);
     if (row.ChildrenMade)
-        return !row.Children.empty();
-    if (!row.Node || !row.Node->IsGroupNode())
+        return !row.Children.empty() || row.ListingTicket != 0;
+    if (!row.Node || !row.IsGroup)
         return false;
     // A directory whose entries are not known yet stays expandable.
     const auto& group = static_cast<const TGroupNode&>(*row.Node);
@@ -581,7 +847,7 @@ bool TFileTreeModel::canFetchMore(const QModelIndex& Parent) const {
     if (!Parent.isValid() || Parent.column() != 0 || Impl->Style == dvsFlat)
         return false;
     const TRow& row = *TImpl::RowOf(Parent);
-    return !row.ChildrenMade && row.Node && row.Node->IsGroupNode();
+    return !row.ChildrenMade && row.Node && row.IsGroup;
 }
 
 void TFileTreeModel::fetchMore(const QModelIndex& Parent) {
@@ -589,29 +855,16 @@ void TFileTreeModel::fetchMore(const QModelIndex& Parent) {
         return;
     TImpl& d = *Impl;
     TRow& row = *TImpl::RowOf(Parent);
-    auto& group = static_cast<TGroupNode&>(*row.Node);
-    try {
-        group.LoadFiles();
-    } catch (const ENodeError&) {
-        // A tree without a root node has no grouping threshold: it is shown without files.
-    }
-    std::vector<std::unique_ptr<TRow>> fresh;
-    {
-        TChildrenLock lock(group);
-        for (TFileSystemNode* child : lock.Children().Items())
-            fresh.push_back(TImpl::MakeRow(child, &row));
-    }
+    // The files come from the worker; the folders (and a "Grouped Files" row) are shown now.
+    const bool listing = d.StartListing(row);
     row.ChildrenMade = true;
-    row.KnownChildren = int(fresh.size());
-    if (fresh.empty())
-        return;
-    TImpl::TParentSizes parentSizes;
-    TRow staging;
-    staging.Children = std::move(fresh);
-    for (const auto& child : staging.Children)
-        d.Snapshot(*child, parentSizes);
-    d.SortFresh(staging);
-    d.InsertRows(row, staging.Children);
+    d.AddChildRows(row);
+    if (listing)
+        emit dataChanged(Parent, d.IndexOf(row, fcFiles));
+}
+
+int TFileTreeModel::ListingCount() const noexcept {
+    return int(Impl->Listings.size());
 }
 
 QVariant TFileTreeModel::data(const QModelIndex& Index, int Role) const {
@@ -666,6 +919,8 @@ QVariant TFileTreeModel::data(const QModelIndex& Index, int Role) const {
             return {};
         if (error)
             return ToQString(SysErrorMessage(node->ScanError()));
+        if (row.ListingTicket != 0)
+            return ToQString(Tr("listing files…"));
         if (node->GetNodeType() == ntDrive)
             return ToQString(FormatFreeSpace(d.Source.SizeFormatter,
                                              static_cast<const TRootDirNode&>(*node).FreeSpace()));
@@ -686,7 +941,8 @@ QVariant TFileTreeModel::data(const QModelIndex& Index, int Role) const {
         return std::clamp(double(row.Size) / double(row.ParentSize), 0.0, 1.0);
     }
     case ScanningRole:
-        return node && node->IsGroupNode() && static_cast<const TGroupNode&>(*node).IsScanning();
+        return row.ListingTicket != 0 ||
+               (node && row.IsGroup && static_cast<const TGroupNode&>(*node).IsScanning());
     case OverlayRole:
         if (node && node->IsFileGroup())
             return int(oiGroupedFiles);
@@ -710,11 +966,11 @@ QVariant TFileTreeModel::headerData(int Section, Qt::Orientation Orientation, in
 Qt::ItemFlags TFileTreeModel::flags(const QModelIndex& Index) const {
     if (!Index.isValid())
         return Qt::NoItemFlags;
-    const TFileSystemNode* node = TImpl::RowOf(Index)->Node;
+    const TRow& row = *TImpl::RowOf(Index);
     Qt::ItemFlags result = Qt::ItemIsEnabled;
-    if (node)
+    if (row.Node)
         result |= Qt::ItemIsSelectable;
-    if (!node || !node->IsGroupNode() || Impl->Style == dvsFlat)
+    if (!row.IsGroup || Impl->Style == dvsFlat)
         result |= Qt::ItemNeverHasChildren;
     return result;
 }
@@ -756,7 +1012,8 @@ void DrawCellBackground(QPainter& Painter, const QStyleOptionViewItem& Option) {
 // The icon of Node; looks its index up once and keeps it in the node. It is decided from
 // what the tree knows, never by asking the disk: this runs on every repaint, and a dead
 // network mount would freeze the window.
-QIcon NodeIcon(TFileIconTable& Icons, TFileSystemNode& Node, bool Expanded) {
+QIcon NodeIcon(const TFileTreeSource& Source, TFileSystemNode& Node, bool Expanded) {
+    TFileIconTable& Icons = *Source.Icons;
     const TNodeType type = Node.GetNodeType();
     if (type == ntFixedDrives)
         return QIcon(TFileIconTable::TreeViewImage(tviFixedDrives));
@@ -779,7 +1036,14 @@ QIcon NodeIcon(TFileIconTable& Icons, TFileSystemNode& Node, bool Expanded) {
         return Icons.Icon(index);
     }
     if (index < 0) {
-        index = Icons.GetFileIconIndex(Node.Name());
+        if (Source.IconThread && Source.IconRequests) {
+            // The type is found on the worker; until it answers, the plain file icon.
+            index = RequestFileIcon(Node.GetFullPath(), *Source.IconRequests, *Source.IconThread);
+            if (index < 0)
+                return Icons.Icon(Icons.DefaultFileIcon());
+        } else {
+            index = Icons.GetFileIconIndex(Node.Name());
+        }
         if (index >= 0)
             Node.SetImageIndex(std::int16_t(index));
     }
@@ -807,7 +1071,7 @@ void PaintNameCell(const TFileTreeSource& Source, QPainter& Painter,
         const QRect iconRect = IconRect(Option);
         const auto* view = qobject_cast<const QTreeView*>(Option.widget);
         const bool expanded = view && view->isExpanded(Index);
-        const QIcon icon = NodeIcon(*Source.Icons, *node, expanded);
+        const QIcon icon = NodeIcon(Source, *node, expanded);
         Painter.save();
         if (Index.data(TFileTreeModel::GhostedRole).toBool())
             Painter.setOpacity(0.5);

@@ -31,6 +31,8 @@ class TGroupNode;
 class TRootNode;
 class TQvBarChartPainter;
 class TFileIconTable;
+class TShellFileIconThread;
+class TSHGetFileInfoPropertiesList;
 
 // GetDirViewStyle's values.
 enum TDirViewStyle : int {
@@ -56,6 +58,10 @@ struct TFileTreeSource {
     bool DrawChildBar = true;
     int AniFrame = 0;                // 0..7, the frame of the scan animation
     TFileIconTable* Icons = nullptr; // null: no icons
+    // Where file icons are asked for, off the GUI thread (a file shows the generic icon until
+    // its answer is in); both null: looked up while painting.
+    TShellFileIconThread* IconThread = nullptr;
+    TSHGetFileInfoPropertiesList* IconRequests = nullptr;
 };
 
 class TFileTreeModel final : public QAbstractItemModel {
@@ -114,6 +120,9 @@ public:
     [[nodiscard]] QModelIndex IndexOf(const TFileSystemNode* Node) const;
     // Whether the children of Index's row have been made.
     [[nodiscard]] bool ChildrenMade(const QModelIndex& Index) const;
+    // The rows whose files are being listed on the worker. A row that opens gets its
+    // folders at once and its files when the listing arrives, in a later event.
+    [[nodiscard]] int ListingCount() const noexcept;
 
     // QAbstractItemModel.
     [[nodiscard]] QModelIndex index(int Row, int Column,
