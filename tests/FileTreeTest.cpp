@@ -10,6 +10,7 @@
 #include "platform/SysError.h"
 #include "scan/DirScan.h"
 #include "scan/ScanThread.h"
+#include "shell/ShellTypes.h"
 #include "support/Collation.h"
 #include "support/Translate.h"
 #include "tree/TreeTypes.h"
@@ -265,6 +266,132 @@ TEST_F(FileTreeTest, DirectoryIconsComeFromTheTree) {
     Dir_("mid").SetScanError(0);
     View->viewport()->grab();
     EXPECT_EQ(Dir_("mid").ImageIndex(), icons.ClosedFolderIcon());
+}
+
+// File icons come from the icon worker: the plain file icon until the answer is in, then the
+// icon of the type the name suggests, kept in the node.
+TEST_F(FileTreeTest, FileIconsArriveFromTheWorker) {
+    Dir.File("big/notes.txt", 10);
+    Dir_("big").ClearForRescan();
+    Model().ReleaseChildren(Dir_("big"));
+    TFileIconTable icons;
+    TQtDispatcher dispatcher;
+    TSHGetFileInfoPropertiesList requests;
+    TShellFileIconThread thread(dispatcher, icons, [&](int Index, std::int32_t Id) {
+        requests.SetResult(Id, Index);
+        View->viewport()->update();
+    });
+    Source.Icons = &icons;
+    Source.IconThread = &thread;
+    Source.IconRequests = &requests;
+    thread.Resume();
+    View->RebuildRows(dvsTree);
+    View->show();
+    View->expand(Row("big"));
+    test::WaitForListings(Model());
+    auto* notes = Root.FindNodeByPath(Dir / "big/notes.txt");
+    ASSERT_NE(notes, nullptr);
+    View->viewport()->grab();
+    EXPECT_EQ(notes->ImageIndex(), -1); // asked for, shown with the plain icon meanwhile
+    EXPECT_GE(requests.Count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        View->viewport()->grab();
+        return notes->ImageIndex() >= 0;
+    }));
+    EXPECT_EQ(notes->ImageIndex(), icons.GetFileIconIndex("notes.txt"));
+    Source.IconThread = nullptr;
+    dispatcher.Close();
+}
+
+// Files are listed on a worker: the row shows its folders at once and its files when they
+// arrive, each in its sorted place; collapsing, sorting, re-scanning, restyling or closing
+// meanwhile is safe and leaves the folder to be listed again.
+TEST_F(FileTreeTest, FilesArriveAfterTheRowOpensWhateverHappensMeanwhile) {
+    // The model tester would open every row before the test can.
+    Checker = std::make_unique<TModelChecker>(Model(), false);
+    for (int i = 0; i < 300; ++i)
+        Dir.File("many/f" + std::to_string(i), 1000 + i % 7 * 100);
+    Dir.File("many/sub1/x", 1300); // a folder as large as some files: those come after it
+    Dir.File("many/sub2/y", 50);
+    TRootDirNode root;
+    root.SetPath(Dir.Path());
+    TDirScanner(root).Scan(Dir.Path(), 0);
+    Source.RootNode = &root;
+    View->RebuildRows(dvsTree);
+    test::WaitForListings(Model());
+    const auto many = [&] { return Model().IndexOf(root.FindNodeByPath(Dir / "many")); };
+    auto& node = *static_cast<TDirNode*>(root.FindNodeByPath(Dir / "many"));
+    // As the view does on its next layout.
+    const auto open = [&] {
+        View->expand(many());
+        if (Model().canFetchMore(many()))
+            Model().fetchMore(many());
+    };
+
+    open();
+    EXPECT_EQ(Model().ListingCount(), 1);
+    EXPECT_EQ(Model().rowCount(many()), 2); // the folders
+    EXPECT_EQ(Text(many(), fcName, TFileTreeModel::StaticTextRole).toStdString(),
+              Tr("listing files…"));
+    test::WaitForListings(Model());
+    ASSERT_EQ(Model().rowCount(many()), 302);
+    EXPECT_TRUE(Text(many(), fcName, TFileTreeModel::StaticTextRole).isEmpty());
+    std::vector<std::pair<std::int64_t, std::string>> shown;
+    for (int i = 0; i < 302; ++i) {
+        const QModelIndex row = Model().index(i, 0, many());
+        shown.emplace_back(row.data(TFileTreeModel::SizeRole).toLongLong(),
+                           row.data().toString().toStdString());
+    }
+    // As a stable sort by size, descending, of the folders followed by the files by name.
+    auto expected = shown;
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        if (a.first != b.first)
+            return a.first > b.first;
+        const bool aFile = a.second[0] == 'f', bFile = b.second[0] == 'f';
+        if (aFile != bFile)
+            return bFile;
+        return CollateCompare(a.second.c_str(), b.second.c_str()) < 0;
+    });
+    EXPECT_EQ(shown, expected);
+
+    // Collapsed and sorted by name before the files arrive.
+    Model().ReleaseChildren(node);
+    node.ClearForRescan();
+    TDirScanner(node).Scan(node.GetFullPath(), 0);
+    open();
+    View->collapse(many());
+    View->SetSort(fcName, Qt::AscendingOrder);
+    test::WaitForListings(Model());
+    ASSERT_EQ(Model().rowCount(many()), 302);
+    for (int i = 1; i < 302; ++i)
+        EXPECT_LT(CollateCompare(Model().index(i - 1, 0, many()).data().toString().toUtf8(),
+                                 Model().index(i, 0, many()).data().toString().toUtf8()),
+                  0);
+
+    // Re-scanned, restyled and destroyed while listing: nothing arrives, nothing stays stuck.
+    for (int round = 0; round < 3; ++round) {
+        Model().ReleaseChildren(node);
+        node.ClearForRescan();
+        TDirScanner(node).Scan(node.GetFullPath(), 0);
+        open();
+        ASSERT_EQ(Model().ListingCount(), 1);
+        if (round == 0) {
+            Model().ReleaseChildren(node);
+        } else if (round == 1) {
+            View->RebuildRows(dvsFlat, {&node});
+        } else {
+            Checker.reset();
+            View.reset();
+        }
+        EXPECT_FALSE(node.IsListingFiles());
+        QTest::qWait(50);
+        if (View)
+            EXPECT_EQ(Model().ListingCount(), 0);
+        EXPECT_FALSE(node.IsFilesLoaded());
+        if (View)
+            View->RebuildRows(dvsTree);
+    }
+    EXPECT_EQ(node.LoadFiles(), 300);
 }
 
 TEST_F(FileTreeTest, CellTextsShowControlCharactersAndSpeakTheShare) {

@@ -220,6 +220,8 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     connect(FileTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateActions(); });
     connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
+    // A folder's files arrive after its row opened; a tree of files alone becomes savable then.
+    connect(&FileTree->Model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateActions(); });
 
     Caption = QStringLiteral("Quorvel");
     setWindowTitle(Caption);
@@ -623,6 +625,14 @@ void TFormMain::RebuildFavouritesMenus() {
     for (QMenu* Menu : {PopupMRUDirList, MenuItemMRUDirList}) {
         BuildFavouritesMenu(*Menu, Menus, {ActScanFixedDrives});
     }
+    // What the menus offer, for a log that follows drives coming and going.
+    QStringList Entries;
+    for (const QAction* Action : PopupMRUDirList->actions()) {
+        if (!Action->isSeparator()) {
+            Entries << Action->text();
+        }
+    }
+    LogDebug("Favourites menu: " + Entries.join(QStringLiteral(" | ")).toStdString());
 }
 
 // --- scan control -------------------------------------------------------------------------
