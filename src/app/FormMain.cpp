@@ -650,6 +650,8 @@ void TFormMain::ReplaceRoot(std::unique_ptr<TRootNode> NewRoot) {
     // The rows move to the new tree before the old one is freed at the end of this scope.
     const std::unique_ptr<TRootNode> Old = std::exchange(Root, std::move(NewRoot));
     Source.RootNode = Root.get();
+    // Answers for the old tree's files would only wait for their purge.
+    IconRequests->Clear();
     RebuildView(GetDirViewStyle());
 }
 
