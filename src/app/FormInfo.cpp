@@ -1,0 +1,1 @@
+#include "app/FormInfo.h"

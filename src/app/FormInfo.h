@@ -1,0 +1,2 @@
+#pragma once
+// The about box (being written).

@@ -1,0 +1,2 @@
+#pragma once
+// The dialogs' small controls (being written).

@@ -1,0 +1,2 @@
+// The about box (being written).
+#include <gtest/gtest.h>

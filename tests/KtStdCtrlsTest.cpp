@@ -1,0 +1,2 @@
+// The dialogs' small controls (being written).
+#include <gtest/gtest.h>
