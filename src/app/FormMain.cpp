@@ -1,9 +1,13 @@
 #include "app/FormMain.h"
 
 #include "app/FavouritesMenus.h"
+#include "app/FormInfo.h"
+#include "app/InfoPanelFrame.h"
 #include "app/ItemCommands.h"
 #include "app/MessageBoxes.h"
 #include "app/QtDispatcher.h"
+#include "app/QvApplication.h"
+#include "app/QvSettingsDlg.h"
 #include "export/TreeTypesExport.h"
 #include "platform/Drives.h"
 #include "platform/SysError.h"
@@ -40,6 +44,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QUrl>
 #include <algorithm>
 #include <charconv>
@@ -197,7 +202,18 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     Source.IconThread = IconThread.get();
     Source.IconRequests = IconRequests.get();
     IconThread->Resume();
-    setCentralWidget(FileTree);
+    {
+        // The info panel slides in above the grid, under the toolbar.
+        auto* Centre = new QWidget(this);
+        auto* Column = new QVBoxLayout(Centre);
+        Column->setContentsMargins(0, 0, 0, 0);
+        Column->setSpacing(0);
+        FInfoPanel = new TFrameInfoPanel(Centre);
+        FInfoPanel->OnRefreshPath = [this](const std::string& Path) { InfoPanelRefreshPath(Path); };
+        Column->addWidget(FInfoPanel);
+        Column->addWidget(FileTree, 1);
+        setCentralWidget(Centre);
+    }
     CreateActions();
     Commands = new TItemCommands(*this);
     CreateMenus();
@@ -232,6 +248,11 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     try {
         AppSettings().Load();
         ApplySettings(AppSettings());
+        // A language chosen in the preferences wins over the environment's.
+        if (!AppSettings().Language().empty() && AppSettings().Language() != CurrentLanguage()) {
+            ChangeLanguage(AppSettings().Language());
+            Retranslate();
+        }
     } catch (const std::exception& E) {
         ShowExceptionMessage(E);
     }
@@ -330,7 +351,8 @@ void TFormMain::CreateActions() {
     ActRefreshNode->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F5));
     // The preferences dialog comes with its own window; until then the action is there,
     // switched off.
-    Make(ActConfig, ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView), [] {});
+    Make(ActConfig, ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView),
+         [this] { ActConfigExecute(); });
     Make(ActDelete, ThemeIcon("edit-delete", QStyle::SP_TrashIcon), [this] { ActDeleteExecute(); });
     ActDelete->setShortcuts(
         {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
@@ -345,8 +367,8 @@ void TFormMain::CreateActions() {
          [this] { close(); });
     MenuItemExit->setShortcut(QKeySequence::Quit);
     Make(Info1, ThemeIcon("help-about", QStyle::SP_MessageBoxInformation), [this] {
-        QMessageBox::about(this, TrQ("About Quorvel"),
-                           QStringLiteral("Quorvel\n") + ToQ(VersionText(ExecutableFileName())));
+        TFormInfo Box(this);
+        Box.exec();
     });
 }
 
@@ -459,8 +481,42 @@ void TFormMain::Retranslate() {
             Button->setAccessibleName(Action->iconText());
         }
     }
+    FInfoPanel->Retranslate();
+    RebuildFavouritesMenus();
     FileTree->Model().Retranslate();
     FileTree->viewport()->update();
+}
+
+void TFormMain::changeEvent(QEvent* Event) {
+    // A language switch reaches every widget; the window's texts are set here.
+    if (Event->type() == QEvent::LanguageChange && Commands) {
+        Retranslate();
+    }
+    QMainWindow::changeEvent(Event);
+}
+
+void TFormMain::ActConfigExecute() {
+    TDlgSettings Dialog(this);
+    Dialog.OnApply = [this](TSettings& Settings) { SettingsApplied(Settings); };
+    AppSettings().ClearRescanNeeded();
+    Dialog.Execute(AppSettings());
+}
+
+void TFormMain::SettingsApplied(TSettings& Settings) {
+    ApplySettings(Settings);
+    if (Settings.Language() != CurrentLanguage()) {
+        ChangeLanguage(Settings.Language());
+    }
+    Retranslate();
+    if (Settings.RescanNeeded() && Root) {
+        FInfoPanel->Notify(Root->GetFullPath(),
+                           TrQ("在下一次分析之前，将不会使用您更改的某些设置。"));
+    }
+}
+
+void TFormMain::InfoPanelRefreshPath(const std::string& Path) {
+    RefreshPath(Path);
+    FileTree->setFocus();
 }
 
 void TFormMain::ProcessCommandLine(const std::vector<std::string>& Args) {
@@ -667,6 +723,8 @@ void TFormMain::ScanPath(const std::string& Path) {
     }
     LastPath = Dir;
     PendingPath.clear();
+    // A new scan hides the notice; its folders stay for a later refresh.
+    FInfoPanel->SetPanelVisible(false);
     ShowScanStopped(false);
     LastScanSeconds = -1;
     Caption = QStringLiteral("Quorvel - ") + PathText(Dir);
@@ -1048,7 +1106,7 @@ void TFormMain::UpdateActions() {
     ActOpenInExplorer->setEnabled(FirstNode != nullptr);
     ActSaveScanResult->setEnabled(MainScanThread == nullptr && Root && Root->HasChildren());
     ActRefreshNode->setEnabled(FirstNode != nullptr);
-    ActConfig->setEnabled(false);
+    ActConfig->setEnabled(true);
     const std::vector<TFileSystemNode*> Selected = FileTree->SelectedNodes();
     ActDelete->setEnabled(!Commands->IsDeleting() &&
                           std::any_of(Selected.begin(), Selected.end(), [](TFileSystemNode* Node) {

@@ -37,6 +37,7 @@ class TDirNode;
 class TDirScanThread;
 class TDirScanThreadList;
 class TFileIconTable;
+class TFrameInfoPanel;
 class TIconRequestHousekeeping;
 class TItemCommands;
 struct TMenuDrive;
@@ -150,6 +151,18 @@ public:
     // Puts every text of the window into the current language.
     void Retranslate();
 
+    // The preferences dialog on the settings store.
+    void ActConfigExecute();
+    // The dialog applied Settings: the window shows them, in their language, and says when
+    // a change takes effect only with the next scan.
+    void SettingsApplied(TSettings& Settings);
+    // The info panel's refresh of Path.
+    void InfoPanelRefreshPath(const std::string& Path);
+    [[nodiscard]] TFrameInfoPanel& InfoPanel() const noexcept { return *FInfoPanel; }
+
+protected:
+    void changeEvent(QEvent* Event) override;
+
 private:
     friend class TItemCommands;
 
@@ -209,6 +222,7 @@ private:
     QString Caption;
 
     TVirtualFileTree* FileTree = nullptr;
+    TFrameInfoPanel* FInfoPanel = nullptr;
     TItemCommands* Commands = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
