@@ -65,8 +65,8 @@ std::string MakeFolder(const std::string& Base, int Files) {
     std::filesystem::create_directories(Big);
     std::mt19937 Random(42);
     for (int i = 0; i < Files; ++i) {
-        const std::string Name = Big + "/file" + std::to_string(i) +
-                                 Extensions[std::size_t(i) % std::size(Extensions)];
+        const std::string Name =
+            Big + "/file" + std::to_string(i) + Extensions[std::size_t(i) % std::size(Extensions)];
         const int Fd = ::open(Name.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
         if (Fd < 0 || ::ftruncate(Fd, off_t(Random() % (64u << 20))) != 0) {
             std::perror(Name.c_str());

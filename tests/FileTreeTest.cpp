@@ -385,8 +385,9 @@ TEST_F(FileTreeTest, FilesArriveAfterTheRowOpensWhateverHappensMeanwhile) {
         }
         EXPECT_FALSE(node.IsListingFiles());
         QTest::qWait(50);
-        if (View)
+        if (View) {
             EXPECT_EQ(Model().ListingCount(), 0);
+        }
         EXPECT_FALSE(node.IsFilesLoaded());
         if (View)
             View->RebuildRows(dvsTree);
@@ -467,7 +468,7 @@ TEST_F(FileTreeTest, ReleasedAndRemovedRowsNeverOutliveTheirNodes) {
     QApplication::processEvents();
     if (Model().canFetchMore(big))
         Model().fetchMore(big);
-        test::WaitForListings(Model());
+    test::WaitForListings(Model());
     EXPECT_EQ(Names(big), (TNames{"x", "y", "w"}));
 
     // The entries with rows are one fewer after a removal: a child appended right after it
@@ -677,14 +678,12 @@ TEST(FileTreeScan, RefreshTicksKeepWhatTheUserOpenedAndChose) {
     while (!ended && clock.elapsed() < 20000) {
         QApplication::processEvents();
         view.RefreshRows();
-        test::WaitForListings(view.Model());
         ++ticks;
         const QModelIndex top = view.Model().index(0, 0);
         if (!chosen && view.Model().rowCount(top) > 0) {
             const QModelIndex first = view.Model().index(0, 0, top);
             chosen = view.Model().NodeOf(first);
             view.expand(first);
-            test::WaitForListings(view.Model());
             view.setCurrentIndex(first);
         } else if (chosen) {
             const QModelIndex row = view.Model().IndexOf(chosen);

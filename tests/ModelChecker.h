@@ -80,8 +80,7 @@ private:
 
 // Lets the grid's file listings, made on a worker, arrive: events run until none is under
 // way. A row that opens gets its files in a later event.
-template <class TModel>
-void WaitForListings(const TModel& Model) {
+template <class TModel> void WaitForListings(const TModel& Model) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return Model.ListingCount() == 0; }, 10000))
         << "a file listing never arrived";
 }

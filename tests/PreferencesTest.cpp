@@ -50,8 +50,7 @@ protected:
         QTimer::singleShot(0, &Dialog, [&] { Steps(Dialog); });
         return Dialog.Execute(Settings);
     }
-    template <class T>
-    static T& Child(QWidget& Parent, const char* Name) {
+    template <class T> static T& Child(QWidget& Parent, const char* Name) {
         T* child = Parent.findChild<T*>(QString::fromLatin1(Name));
         EXPECT_NE(child, nullptr) << Name;
         return *child;

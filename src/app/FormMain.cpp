@@ -44,8 +44,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QVBoxLayout>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -192,12 +192,13 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     Source.Icons = Icons.get();
     FileTree = new TVirtualFileTree(Source, this);
     IconRequests = std::make_unique<TSHGetFileInfoPropertiesList>();
-    IconThread = std::make_unique<TShellFileIconThread>(
-        *Dispatcher, *Icons, [this](int IconIndex, std::int32_t Id) {
-            IconRequests->SetResult(Id, IconIndex);
-            // One repaint for a burst of answers: update() coalesces.
-            FileTree->viewport()->update();
-        });
+    IconThread = std::make_unique<TShellFileIconThread>(*Dispatcher, *Icons,
+                                                        [this](int IconIndex, std::int32_t Id) {
+                                                            IconRequests->SetResult(Id, IconIndex);
+                                                            // One repaint for a burst of answers:
+                                                            // update() coalesces.
+                                                            FileTree->viewport()->update();
+                                                        });
     IconHousekeeping = std::make_unique<TIconRequestHousekeeping>(*IconRequests);
     Source.IconThread = IconThread.get();
     Source.IconRequests = IconRequests.get();
@@ -237,7 +238,8 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
             [this] { UpdateActions(); });
     connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
     // A folder's files arrive after its row opened; a tree of files alone becomes savable then.
-    connect(&FileTree->Model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateActions(); });
+    connect(&FileTree->Model(), &QAbstractItemModel::rowsInserted, this,
+            [this] { UpdateActions(); });
 
     Caption = QStringLiteral("Quorvel");
     setWindowTitle(Caption);

@@ -28,9 +28,7 @@ public:
     // Adds Path to the folders of the notice (once: paths differ by case on Linux), shows
     // Text and the bar.
     void Notify(const std::string& Path, const QString& Text);
-    [[nodiscard]] const std::vector<std::string>& PendingPaths() const noexcept {
-        return Pending;
-    }
+    [[nodiscard]] const std::vector<std::string>& PendingPaths() const noexcept { return Pending; }
     // The button captions in the language now in use.
     void Retranslate();
 

@@ -19,8 +19,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <cmath>
 #include <exception>
@@ -88,8 +88,8 @@ protected:
         option.currentText.clear();
         option.currentIcon = QIcon();
         painter.drawComplexControl(QStyle::CC_ComboBox, option);
-        const QRect field =
-            style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, this);
         PaintStyleItem(painter, field.adjusted(1, 1, -1, -1), currentText(), false, palette());
     }
 };
@@ -113,9 +113,8 @@ TDlgSettings::TDlgSettings(QWidget* Owner) : QDialog(Owner) {
     EditGroupFileSize->SetUnsignedValue(true);
     EditGroupFileSize->SetIncrement(1);
     EditGroupFileSize->SetAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    EditGroupFileSize->setMinimumWidth(EditGroupFileSize->fontMetrics().horizontalAdvance(
-                                           QStringLiteral("000.00")) +
-                                       40);
+    EditGroupFileSize->setMinimumWidth(
+        EditGroupFileSize->fontMetrics().horizontalAdvance(QStringLiteral("000.00")) + 40);
     LabelMegaByte = new QLabel(GroupBoxAnalysis);
     LabelMegaByte->setBuddy(EditGroupFileSize);
     analysis->addWidget(CheckBoxGroupFiles);
@@ -283,8 +282,7 @@ void TDlgSettings::FillControls() {
     CheckBoxGroupFiles->setChecked(Work->GroupSmallFiles());
     EditGroupFileSize->SetAsFloat(RoundHalfEven(double(Work->GroupFileSize()) / MegaByte * 100) /
                                   100);
-    CheckBoxDrawChildBar->setChecked(
-        HasPaintOption(Work->PaintOptions(), poDrawChildPercentBars));
+    CheckBoxDrawChildBar->setChecked(HasPaintOption(Work->PaintOptions(), poDrawChildPercentBars));
 
     CmbBoxBarChartPaintStyle->clear();
     for (const std::string& name : BarChartPainterRegistry().GetNames(true))
@@ -327,7 +325,8 @@ void TDlgSettings::CheckBoxGroupFilesClick() {
 
 void TDlgSettings::EditGroupFileSizeChange() {
     if (Work)
-        Work->SetGroupFileSize(std::int64_t(RoundHalfEven(EditGroupFileSize->AsFloat() * MegaByte)));
+        Work->SetGroupFileSize(
+            std::int64_t(RoundHalfEven(EditGroupFileSize->AsFloat() * MegaByte)));
 }
 
 void TDlgSettings::CheckBoxDrawChildBarClick() {
@@ -338,8 +337,8 @@ void TDlgSettings::CheckBoxDrawChildBarClick() {
 void TDlgSettings::CmbBoxBarChartPaintStyleChange() {
     if (!Work)
         return;
-    if (const TBarChartPainterClass* painterClass =
-            BarChartPainterRegistry().FindByName(CmbBoxBarChartPaintStyle->currentText().toStdString()))
+    if (const TBarChartPainterClass* painterClass = BarChartPainterRegistry().FindByName(
+            CmbBoxBarChartPaintStyle->currentText().toStdString()))
         Work->SetBarChartPainterClass(painterClass);
     CmbBoxBarChartPaintStyle->update();
 }
@@ -381,8 +380,9 @@ void TDlgSettings::StorePosition() {
     try {
         const QRect bounds = geometry();
         AppSettings().WriteResolutionString(
-            "SettingsDlgBounds", RectToStr({bounds.left(), bounds.top(), bounds.left() + bounds.width(),
-                                            bounds.top() + bounds.height()}));
+            "SettingsDlgBounds",
+            RectToStr({bounds.left(), bounds.top(), bounds.left() + bounds.width(),
+                       bounds.top() + bounds.height()}));
     } catch (const std::exception& E) {
         ShowExceptionMessage(E);
     }

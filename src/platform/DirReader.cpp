@@ -135,10 +135,10 @@ std::uint16_t AttributesOf(unsigned Mode, std::uint64_t StatxAttributes,
     return a;
 }
 
-int ListDirectoryFiles(const std::string& Dir, bool FollowLast,
-                       const std::function<void(const char* Name, std::int64_t Size,
-                                                std::uint16_t Attributes)>& Each,
-                       const std::atomic<bool>* Stop) {
+int ListDirectoryFiles(
+    const std::string& Dir, bool FollowLast,
+    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>& Each,
+    const std::atomic<bool>* Stop) {
     int error = 0;
     TFd fd = OpenDirectory(Dir, FollowLast, error);
     if (!fd.Valid())

@@ -229,8 +229,7 @@ public:
 private:
     using TIterator = std::list<TSHGetFileInfoProperties>::iterator;
     // The first of Range's requests in the order they were added; end() for none.
-    template <class TRange>
-    TIterator FirstOf(TRange Range);
+    template <class TRange> TIterator FirstOf(TRange Range);
     void Erase(TIterator Request);
 
     mutable std::mutex Lock;

@@ -19,8 +19,7 @@ TFileListThread::~TFileListThread() {
         Worker.join();
 }
 
-void TFileListThread::Add(std::uint64_t Ticket, TFileListRequest Request,
-                          TArrangeEvent Arrange) {
+void TFileListThread::Add(std::uint64_t Ticket, TFileListRequest Request, TArrangeEvent Arrange) {
     {
         std::lock_guard guard(Lock);
         Queue.push_back({Ticket, std::move(Request), std::move(Arrange)});

@@ -2,9 +2,9 @@
 
 #include "platform/SysError.h"
 #include "shell/ItemProp.h"
+#include "shell/ShellTypes.h"
 #include "support/Collation.h"
 #include "support/Translate.h"
-#include "shell/ShellTypes.h"
 #include "tree/FileListThread.h"
 #include "tree/TreeTypes.h"
 #include "view/FileIcons.h"
@@ -76,8 +76,7 @@ QString WithControlPictures(QString Text) {
 // Puts a listing's files (in name order) in the grid's order of a tree level, as the model's
 // stable sort would: by collation key, by size, or (all counts are 1) as they are. Runs on
 // the listing worker.
-void ArrangeFiles(std::vector<std::unique_ptr<TFileNode>>& Files, int Column,
-                  Qt::SortOrder Order) {
+void ArrangeFiles(std::vector<std::unique_ptr<TFileNode>>& Files, int Column, Qt::SortOrder Order) {
     if (Column == fcFiles || Files.size() < 2)
         return;
     const auto arrange = [&](auto KeyOf) {
@@ -178,18 +177,18 @@ struct TFileTreeModel::TImpl {
         Row.ListingTicket = NextTicket++;
         auto prepared = std::make_shared<TRows>();
         Listings.emplace(Row.ListingTicket, TListing{&Row, SortColumn, SortOrder, prepared});
-        Lister->Add(Row.ListingTicket, std::move(request),
-                    [Column = SortColumn, Order = SortOrder, Parent = &Row,
-                     prepared](TFileList& List) {
-                        // On the worker: Parent is only stored, never read, here.
-                        ArrangeFiles(List.Files, Column, Order);
-                        prepared->reserve(List.Files.size());
-                        for (const auto& file : List.Files) {
-                            prepared->push_back(MakeRow(file.get(), Parent));
-                            prepared->back()->Size = file->GetSize();
-                            prepared->back()->Count = 1;
-                        }
-                    });
+        Lister->Add(
+            Row.ListingTicket, std::move(request),
+            [Column = SortColumn, Order = SortOrder, Parent = &Row, prepared](TFileList& List) {
+                // On the worker: Parent is only stored, never read, here.
+                ArrangeFiles(List.Files, Column, Order);
+                prepared->reserve(List.Files.size());
+                for (const auto& file : List.Files) {
+                    prepared->push_back(MakeRow(file.get(), Parent));
+                    prepared->back()->Size = file->GetSize();
+                    prepared->back()->Count = 1;
+                }
+            });
         return true;
     }
 
@@ -238,8 +237,8 @@ struct TFileTreeModel::TImpl {
         bool inPlace = false;
         if (added > 0) {
             TChildrenLock lock(group);
-            inPlace = lock.Children().Count() >= known + added &&
-                      lock.Children().GetItem(known) == first;
+            inPlace =
+                lock.Children().Count() >= known + added && lock.Children().GetItem(known) == first;
         }
         if (inPlace) {
             // The files are the entries right after the known ones, in the worker's order.
