@@ -238,8 +238,13 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
             [this] { UpdateActions(); });
     connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
     // A folder's files arrive after its row opened; a tree of files alone becomes savable then.
+    // Only rows under the top row count: what the refresh tick adds deeper down changes nothing.
     connect(&FileTree->Model(), &QAbstractItemModel::rowsInserted, this,
-            [this] { UpdateActions(); });
+            [this](const QModelIndex& Parent) {
+                if (!Parent.parent().isValid()) {
+                    UpdateActions();
+                }
+            });
 
     Caption = QStringLiteral("Quorvel");
     setWindowTitle(Caption);
