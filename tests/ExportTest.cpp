@@ -377,6 +377,29 @@ TEST(XmlExportTest, BothLayoutsByteForByte) {
                   "</name><size>0</size><count>0</count></dir></Quorvel>");
 }
 
+// A chain of 100 000 directories, deeper than any recursion could go on a thread's stack:
+// written completely, and freed with the tree.
+TEST(XmlExportTest, AnyDepthIsWrittenAndFreed) {
+    constexpr int Depth = 100000;
+    auto root = std::make_unique<TRootDirNode>();
+    root->SetName("/deep");
+    TDirNode* node = root.get();
+    for (int i = 0; i < Depth; ++i)
+        node = node->AddDirectory("d", faDirectory);
+    const std::string xml = Export(TXmlTreeExport::Class, *root);
+    const std::string level = "<dir><name>d</name><size>0</size><count>0</count>";
+    std::size_t levels = 0;
+    for (std::size_t at = xml.find(level); at != std::string::npos; at = xml.find(level, at + 1))
+        ++levels;
+    EXPECT_EQ(levels, std::size_t(Depth));
+    std::string tail;
+    for (int i = 0; i < 3; ++i)
+        tail += "</dir></subdirs>";
+    EXPECT_NE(xml.find(level + "</dir></subdirs>" + tail), std::string::npos);
+    EXPECT_TRUE(xml.ends_with("</subdirs></dir></Quorvel>"));
+    root.reset();
+}
+
 TEST(XmlExportTest, TextIsAlwaysValidXmlUtf8) {
     const std::string r = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> cases[] = {

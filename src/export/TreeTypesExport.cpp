@@ -268,38 +268,55 @@ void TTreeTypesExport::SaveToStream(std::ostream& Stream) {
     WriteFooter(Stream);
 }
 
-void TTreeTypesExport::VisitNode(const TFileSystemNode& Node, std::ostream& Stream) {
-    const auto* dir = dynamic_cast<const TDirNode*>(&Node);
-    if (!dir)
-        return;
-    BeginNode(Stream);
-    WriteNode(Node, Stream);
-    if (dir->HasChildren()) {
-        BeginChildren(Stream);
-        {
-            TChildrenLock guard(*dir);
-            TLevel level;
-            level.Siblings = guard.Children().Items();
-            for (std::size_t i = 0; i < level.Siblings.size(); ++i)
-                if (dynamic_cast<const TDirNode*>(level.Siblings[i])) {
-                    level.LastDir = i;
-                    level.AnyDir = true;
-                }
-            Levels.push_back(level);
-            try {
-                for (std::size_t i = 0; i < level.Siblings.size(); ++i) {
-                    Levels.back().Index = i;
-                    VisitNode(*level.Siblings[i], Stream);
-                }
-            } catch (...) {
-                Levels.pop_back();
-                throw;
-            }
-            Levels.pop_back();
+void TTreeTypesExport::VisitNode(const TFileSystemNode& Top, std::ostream& Stream) {
+    // Depth first without recursion: a tree as deep as the scanner walks must not overflow
+    // the stack. Each directory whose children are being written holds their lock, parent
+    // before child, until its subtree is done (Open, in step with Levels).
+    std::vector<const TDirNode*> open;
+    const auto enter = [&](const TFileSystemNode& Node) {
+        const auto* dir = dynamic_cast<const TDirNode*>(&Node);
+        if (!dir)
+            return;
+        BeginNode(Stream);
+        WriteNode(Node, Stream);
+        if (!dir->HasChildren()) {
+            EndNode(Stream);
+            return;
         }
-        EndChildren(Stream);
+        BeginChildren(Stream);
+        TLevel level;
+        open.push_back(dir); // first: a failure after the lock must find it here
+        level.Siblings = dir->LockChildren().Items();
+        for (std::size_t i = 0; i < level.Siblings.size(); ++i)
+            if (dynamic_cast<const TDirNode*>(level.Siblings[i])) {
+                level.LastDir = i;
+                level.AnyDir = true;
+            }
+        Levels.push_back(level);
+    };
+    try {
+        enter(Top);
+        while (!Levels.empty()) {
+            TLevel& level = Levels.back();
+            const std::size_t next = level.Started ? level.Index + 1 : 0;
+            if (next >= level.Siblings.size()) {
+                Levels.pop_back();
+                open.back()->UnlockChildren();
+                open.pop_back();
+                EndChildren(Stream);
+                EndNode(Stream);
+                continue;
+            }
+            level.Index = next;
+            level.Started = true;
+            enter(*level.Siblings[next]); // may grow Levels: level is not used after it
+        }
+    } catch (...) {
+        for (auto it = open.rbegin(); it != open.rend(); ++it)
+            (*it)->UnlockChildren();
+        Levels.clear();
+        throw;
     }
-    EndNode(Stream);
 }
 
 void TTreeTypesExport::SaveToDescriptor(int Fd) {

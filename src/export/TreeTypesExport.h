@@ -106,6 +106,7 @@ private:
         std::size_t Index = 0;
         std::size_t LastDir = 0; // index of the last directory in Siblings, or 0 with none
         bool AnyDir = false;
+        bool Started = false; // Index names the sibling being written
     };
     void VisitNode(const TFileSystemNode& Node, std::ostream& Stream);
 

@@ -47,6 +47,12 @@ void TMemNodeList::Clear() noexcept {
     Data = nullptr;
 }
 
+void TMemNodeList::Release() noexcept {
+    ItemCount.store(0, std::memory_order_relaxed);
+    std::free(Data);
+    Data = nullptr;
+}
+
 TFileSystemNode* TMemNodeList::Extract(int Index) {
     const int n = Count();
     if (Index < 0 || Index >= n)

@@ -27,6 +27,8 @@ public:
     int Add(TFileSystemNode* Node);
     // Removes every entry (freeing them when owning).
     void Clear() noexcept;
+    // Removes every entry without freeing any: the caller has taken them over.
+    void Release() noexcept;
     [[nodiscard]] int Count() const noexcept {
         return int(ItemCount.load(std::memory_order_relaxed));
     }

@@ -123,9 +123,30 @@ void TFileSystemNode::Delete() {
 // --- TGroupNode --------------------------------------------------------------------------
 
 TGroupNode::~TGroupNode() {
-    Lock.lock();
-    Children.Clear();
-    Lock.unlock();
+    // Without recursion: a chain of directories as deep as the scanner walks would overflow
+    // the stack one destructor inside the next. Every group node below is emptied into
+    // Pending before it is freed, so each one that is freed has no children left.
+    std::vector<TFileSystemNode*> pending;
+    {
+        TChildrenLock guard(*this);
+        TakeChildren(guard.Children(), pending);
+    }
+    while (!pending.empty()) {
+        TFileSystemNode* node = pending.back();
+        pending.pop_back();
+        if (node->IsGroupNode()) {
+            auto* group = static_cast<TGroupNode*>(node);
+            TChildrenLock guard(*group);
+            TakeChildren(guard.Children(), pending);
+        }
+        delete node;
+    }
+}
+
+void TGroupNode::TakeChildren(TMemNodeList& List, std::vector<TFileSystemNode*>& Into) {
+    for (TFileSystemNode* child : List.Items())
+        Into.push_back(child);
+    List.Release();
 }
 
 std::int32_t TGroupNode::GetFileCount() const {

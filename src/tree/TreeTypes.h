@@ -321,6 +321,8 @@ protected:
     // Directory nodes may skip their "Grouped Files" child in the live sums (see .cpp).
     [[nodiscard]] bool SkipsInTotals(const TFileSystemNode& Child) const noexcept;
 
+    // Moves List's entries to the end of Into; List is left empty and frees none of them.
+    static void TakeChildren(TMemNodeList& List, std::vector<TFileSystemNode*>& Into);
     // Sets Parent of each file node and appends them all under one lock.
     friend std::int32_t ScanForChildrenFiles(const std::string& Dir, TGroupNode& Node,
                                              const std::function<bool(std::int64_t)>& Filter);
