@@ -93,6 +93,10 @@ int ReadDirectoryEntries(int Fd, TEntryBuffer& Buffer) {
     }
 }
 
+void TEntryBuffer::SetEntryType(std::size_t Record, unsigned char Type) noexcept {
+    Bytes[Record + offsetof(struct dirent64, d_type)] = static_cast<char>(Type);
+}
+
 bool TDirEntryCursor::Next(TDirEntryRef& Entry) noexcept {
     while (Pos < Buffer.Size()) {
         const char* rec = Buffer.Data() + Pos;
@@ -104,6 +108,7 @@ bool TDirEntryCursor::Next(TDirEntryRef& Entry) noexcept {
             continue;
         Entry.Name = name;
         Entry.Type = static_cast<unsigned char>(rec[offsetof(struct dirent64, d_type)]);
+        Entry.Record = Pos - reclen;
         return true;
     }
     return false;

@@ -57,6 +57,9 @@ public:
     [[nodiscard]] std::size_t Size() const noexcept { return Used; }
     [[nodiscard]] bool Empty() const noexcept { return Used == 0; }
     void Clear() noexcept { Used = 0; }
+    // Overwrites the type of the entry whose record starts at Record (TDirEntryRef::Record):
+    // a walk marks entries another thread took over, so that it skips them itself.
+    void SetEntryType(std::size_t Record, unsigned char Type) noexcept;
 
 private:
     friend int ReadDirectoryEntries(int Fd, TEntryBuffer& Buffer);
@@ -73,6 +76,7 @@ int ReadDirectoryEntries(int Fd, TEntryBuffer& Buffer);
 struct TDirEntryRef {
     const char* Name;   // NUL-terminated, the bytes the file system returned
     unsigned char Type; // DT_* value; DT_UNKNOWN when the file system does not say
+    std::size_t Record; // where the entry's record starts in the buffer
 };
 
 // Walks the records of a buffer filled by ReadDirectoryEntries.

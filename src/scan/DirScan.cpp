@@ -5,13 +5,22 @@
 #include "support/QvUtils.h"
 #include "tree/TreeTypes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
+#include <thread>
+#include <unistd.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -20,10 +29,18 @@ namespace qv {
 
 namespace {
 
-// Directories kept open at once by one scanner. Deeper levels close the descriptors of
+// Directories kept open at once by one walk, at most. Deeper levels close the descriptors of
 // their far ancestors and reopen them through ".." on the way back, so that any depth fits
-// in the process's descriptor limit even with nine scanners at work.
+// in the process's descriptor limit (see OpenLevelsPerWalk).
 constexpr std::size_t MaxOpenLevels = 48;
+// Scanners that may run at once in a window ("Local Drives" runs one per drive).
+constexpr std::size_t MaxScanners = 9;
+// The type a walk gives an entry it handed to another thread.
+constexpr unsigned char DtHandedOff = 0xFF;
+
+// Walk threads running in the process, over all scanners: helpers are started only while
+// this stays below the machine's processors.
+std::atomic<int> RunningWalkers{0};
 
 bool StatFd(int Fd, struct statx& Sx) {
     return ::statx(Fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_INO, &Sx) == 0;
@@ -42,18 +59,128 @@ bool OnPseudoFileSystem(int Fd) {
     return ::fstatfs(Fd, &fs) == 0 && IsPseudoFileSystemMagic(long(fs.f_type));
 }
 
+// Open levels one walk may keep, so that every walk of every scanner stays within the soft
+// descriptor limit with room left for the rest of the program. Never below 2: a walk needs
+// its directory and, briefly, a child or a parent to reopen.
+std::size_t OpenLevelsPerWalk(int Walkers) {
+    struct rlimit rl {};
+    std::uint64_t limit = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+        limit = rl.rlim_cur;
+    const std::uint64_t spare = limit > 256 ? limit - 128 : limit / 2;
+    // Each walk also holds one descriptor per subtree it queued for an idle thread.
+    const std::uint64_t perWalk = spare / (MaxScanners * std::uint64_t(Walkers)) / 2;
+    return std::clamp<std::size_t>(std::size_t(perWalk), 2, MaxOpenLevels);
+}
+
+// Claims a place for one more walk thread if the machine has a processor for it.
+bool ClaimWalker(int Limit) noexcept {
+    int running = RunningWalkers.load(std::memory_order_relaxed);
+    while (running < Limit)
+        if (RunningWalkers.compare_exchange_weak(running, running + 1, std::memory_order_relaxed))
+            return true;
+    return false;
+}
+
 } // namespace
 
-// One walk: the stack of open directory levels. The levels are kept between siblings so
-// that their entry buffers are reused: after the first few directories a scan allocates
-// only the nodes of new directories.
+// A directory whose subtree is walked by more than one thread: its own walk and every
+// subdirectory handed to another thread are parts, and the sums of the handed parts gather
+// here. The thread that ends the last part completes the directory: adds the sums to the
+// node, clears Scanning, and reports the directory's totals to its parent's join. So every
+// node has one writer at a time, and the parent's totals are final only when all of its
+// subtree is.
+struct TDirScanner::TJoin {
+    explicit TJoin(TDirNode& Node) noexcept : Node(Node) {}
+    TDirNode& Node;
+    TJoin* Parent = nullptr; // the join the finished directory reports to; null at the root
+    std::atomic<int> Pending{1};
+    std::atomic<std::int64_t> Size{0};
+    std::atomic<std::int32_t> Files{0};
+    // A part was cut short by a stop: the directory, like every open one, is incomplete.
+    std::atomic<bool> Stopped{false};
+    bool Incomplete = false; // the own walk's verdict, written before its part ends
+};
+
+// A subdirectory waiting for a thread: already opened, so that it is the directory that
+// was listed, and with its node already in the tree.
+struct TDirScanner::TTask {
+    TDirNode* Node = nullptr;
+    TFd Fd;
+    dev_t Dev = 0;
+    ino_t Ino = 0;
+    std::string Path;
+    TJoin* Parent = nullptr;
+};
+
+// The threads of one Scan and the subtrees they pass each other. A walk hands a subtree to
+// the queue only while a thread waits for one, and then the shallowest one it has not
+// begun: large pieces, few hand-offs.
+class TDirScanner::TPool {
+public:
+    TPool(TDirScanner& Scanner, int Threads) : Scanner(Scanner), Threads(Threads) {}
+    ~TPool() { JoinHelpers(); }
+
+    TDirScanner& Scanner;
+    const int Threads;
+    std::size_t OpenLevels = MaxOpenLevels;
+    // Mount points below the scanned path: whether a walk may enter each one. Read-only
+    // once the walk has begun.
+    std::unordered_map<std::string, bool> MountPoints;
+
+    // How many more subtrees the waiting threads would take now; read without the lock.
+    [[nodiscard]] bool Hungry() const noexcept {
+        return Wanted.load(std::memory_order_relaxed) > 0;
+    }
+    void Push(TDirScanner::TTask&& Task);
+    // Runs queued subtrees until the scan is done.
+    void Work(TWalk& Walk);
+    // The root has been completed (or could not be walked): the waiting threads leave.
+    void SetDone();
+    void StartHelpers();
+    void JoinHelpers() noexcept;
+    void KeepError(std::exception_ptr Error) noexcept;
+    // A join that lives as long as the pool: a join is still read by the thread that ended
+    // its last part after it was completed.
+    TJoin& NewJoin(TDirNode& Node);
+    [[nodiscard]] std::exception_ptr TakeError() noexcept { return std::move(Error); }
+
+private:
+    void UpdateWanted() noexcept {
+        Wanted.store(Idle - int(Queue.size()), std::memory_order_relaxed);
+    }
+
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::deque<TDirScanner::TTask> Queue;
+    int Idle = 0;
+    bool Done = false;
+    std::atomic<int> Wanted{0};
+    std::exception_ptr Error;
+    std::vector<std::thread> Helpers;
+    std::vector<std::unique_ptr<TJoin>> Joins; // under Lock
+};
+
+// One thread's walk: the stack of open directory levels of the subtree it works on. The
+// levels are kept between siblings and between subtrees so that their entry buffers are
+// reused: after the first few directories a walk allocates only the nodes of new
+// directories.
 class TDirScanner::TWalk {
 public:
-    TWalk(TDirScanner& Scanner) : Scanner(Scanner) {}
+    TWalk(TDirScanner& Scanner, TPool& Pool, bool Main)
+        : Scanner(Scanner), Pool(Pool), Main(Main) {}
 
-    void Run(const std::string& Path);
+    // Walks the subtree of Task; its totals go to Task.Parent when it is done.
+    void Run(TDirScanner::TTask& Task);
     // Closes every open level as if its listing had been cut short.
     void Abandon() noexcept;
+
+    // Reports the totals of a finished directory to Join, the last part of which may
+    // complete it and so on upwards. Any thread; Join null: the root is done.
+    static void Report(TPool& Pool, TJoin* Join, std::int64_t Size, std::int32_t Files,
+                       bool Stopped) noexcept;
+    // A queued subtree that will not be walked (the scan was stopped).
+    static void Drop(TPool& Pool, TDirScanner::TTask& Task) noexcept;
 
 private:
     struct TLevel {
@@ -63,39 +190,169 @@ private:
         ino_t Ino = 0;
         TEntryBuffer Entries;
         std::size_t Pos = 0;
+        // Entries before this position hold no subdirectory that could still be handed off.
+        std::size_t SearchPos = 0;
         std::size_t PathLen = 0;
+        TJoin* Join = nullptr; // set once a part of this directory went to another thread
         // The first small file waits here: a group is made only for a second one.
         std::int64_t PendingSmallSize = 0;
         bool HasPendingSmall = false;
         bool SeenEntry = false;
         bool Cut = false;
     };
+    // A subdirectory opened and checked, ready to be entered here or handed off.
+    struct TChild {
+        TDirNode* Node = nullptr;
+        TFd Fd;
+        struct statx Sx;
+    };
 
-    void LoadMountPoints(const std::string& Root);
-    bool Enter(TDirNode& Node, TFd Fd, const struct statx& Sx);
+    bool Enter(TDirNode& Node, TFd Fd, dev_t Dev, ino_t Ino);
+    void Loop();
+    void Finish(bool Incomplete) noexcept;
+    // Adds the subdirectory Name of Level to the tree; true when it is to be walked (Child
+    // then holds it open), false when it was only listed (another file system, an error).
+    bool PrepareChild(TLevel& Level, const char* Name, const std::string& ChildPath, TChild& Child);
     void HandleDirectory(TLevel& Level, const char* Name);
     void HandleFile(TLevel& Level, const TDirEntryRef& Entry);
-    void Finish(bool Incomplete) noexcept;
+    // Gives the shallowest subdirectory not yet begun to a waiting thread.
+    void HandOff();
     void AppendPath(std::string_view Name);
 
     TDirScanner& Scanner;
+    TPool& Pool;
+    const bool Main; // the scan thread's own walk, which keeps Depth up to date
     std::vector<std::unique_ptr<TLevel>> Levels; // [0, Depth] are open
     std::size_t Depth = 0;                       // number of open levels
+    // Levels below this index have no subdirectory left to hand off.
+    std::size_t SearchLevel = 0;
+    TJoin* TaskParent = nullptr;
     std::string Path;
-    // Mount points below the scanned path: whether a walk may enter each one.
-    std::unordered_map<std::string, bool> MountPoints;
 };
 
-void TDirScanner::TWalk::LoadMountPoints(const std::string& Root) {
-    const std::vector<TMountEntry> table = ReadMountTable();
-    const std::string prefix = Root == "/" ? Root : Root + "/";
-    for (const TMountEntry& m : table) {
-        if (!m.MountPoint.starts_with(prefix) || m.MountPoint.size() == prefix.size())
-            continue;
-        const bool enter = Scanner.CrossFileSystems && !IsPseudoFileSystem(m.FsType) &&
-                           DriveTypeOf(m, IsRemovableBlockDevice) != dtUnknown;
-        MountPoints[WithoutTrailingDelimiter(m.MountPoint)] = enter;
+// --- TPool ------------------------------------------------------------------------------
+
+void TDirScanner::TPool::Push(TDirScanner::TTask&& Task) {
+    {
+        std::lock_guard guard(Lock);
+        Queue.push_back(std::move(Task));
+        UpdateWanted();
     }
+    Wake.notify_one();
+}
+
+void TDirScanner::TPool::SetDone() {
+    {
+        std::lock_guard guard(Lock);
+        Done = true;
+    }
+    Wake.notify_all();
+}
+
+void TDirScanner::TPool::KeepError(std::exception_ptr Failure) noexcept {
+    std::lock_guard guard(Lock);
+    if (!Error)
+        Error = std::move(Failure);
+}
+
+TDirScanner::TJoin& TDirScanner::TPool::NewJoin(TDirNode& Node) {
+    auto join = std::make_unique<TJoin>(Node);
+    std::lock_guard guard(Lock);
+    Joins.push_back(std::move(join));
+    return *Joins.back();
+}
+
+void TDirScanner::TPool::Work(TWalk& Walk) {
+    for (;;) {
+        TDirScanner::TTask task;
+        {
+            std::unique_lock lock(Lock);
+            ++Idle;
+            UpdateWanted();
+            while (Queue.empty() && !Done)
+                Wake.wait(lock);
+            --Idle;
+            if (Queue.empty()) {
+                UpdateWanted();
+                return;
+            }
+            task = std::move(Queue.front());
+            Queue.pop_front();
+            UpdateWanted();
+        }
+        if (Scanner.Stopped.load(std::memory_order_relaxed)) {
+            TWalk::Drop(*this, task);
+            continue;
+        }
+        try {
+            Walk.Run(task);
+        } catch (...) {
+            // Out of memory: this thread's part ends as if stopped, and so does the scan.
+            Walk.Abandon();
+            KeepError(std::current_exception());
+            Scanner.Stop();
+        }
+    }
+}
+
+void TDirScanner::TPool::StartHelpers() {
+    const int limit = AutomaticThreadCount();
+    for (int i = 1; i < Threads; ++i) {
+        if (!ClaimWalker(std::max(limit, Threads)))
+            break;
+        try {
+            Helpers.emplace_back([this] {
+                ::pthread_setname_np(::pthread_self(), "QvScanHelper");
+                TWalk walk(Scanner, *this, false);
+                Work(walk);
+                RunningWalkers.fetch_sub(1, std::memory_order_relaxed);
+            });
+        } catch (...) {
+            RunningWalkers.fetch_sub(1, std::memory_order_relaxed);
+            break; // no thread: the others do its share
+        }
+    }
+}
+
+void TDirScanner::TPool::JoinHelpers() noexcept {
+    for (std::thread& helper : Helpers)
+        if (helper.joinable())
+            helper.join();
+    Helpers.clear();
+}
+
+// --- TWalk ------------------------------------------------------------------------------
+
+void TDirScanner::TWalk::Report(TPool& Pool, TJoin* Join, std::int64_t Size, std::int32_t Files,
+                                bool Stopped) noexcept {
+    // A loop, not recursion: a chain of joins is as long as the tree is deep.
+    while (Join) {
+        Join->Size.fetch_add(Size, std::memory_order_relaxed);
+        Join->Files.fetch_add(Files, std::memory_order_relaxed);
+        if (Stopped)
+            Join->Stopped.store(true, std::memory_order_relaxed);
+        // Release: this part's writes to its nodes; acquire: everyone else's, for the
+        // thread that completes the directory.
+        if (Join->Pending.fetch_sub(1, std::memory_order_acq_rel) != 1)
+            return;
+        TDirNode& node = Join->Node;
+        node.AddSize(Join->Size.load(std::memory_order_relaxed));
+        node.AddFileCount(Join->Files.load(std::memory_order_relaxed));
+        Stopped = Join->Stopped.load(std::memory_order_relaxed);
+        node.SetIncomplete(Join->Incomplete || Stopped);
+        node.SetScanning(false);
+        Size = node.StoredSize();
+        Files = node.StoredFileCount();
+        Join = Join->Parent;
+    }
+    Pool.SetDone();
+}
+
+void TDirScanner::TWalk::Drop(TPool& Pool, TDirScanner::TTask& Task) noexcept {
+    Task.Node->SetIncomplete(true);
+    Task.Node->SetScanning(false);
+    Task.Fd.Reset();
+    Report(Pool, Task.Parent, 0, 0, true);
 }
 
 void TDirScanner::TWalk::AppendPath(std::string_view Name) {
@@ -104,7 +361,7 @@ void TDirScanner::TWalk::AppendPath(std::string_view Name) {
     Path.append(Name);
 }
 
-bool TDirScanner::TWalk::Enter(TDirNode& Node, TFd Fd, const struct statx& Sx) {
+bool TDirScanner::TWalk::Enter(TDirNode& Node, TFd Fd, dev_t Dev, ino_t Ino) {
     Node.SetScanning(true);
     if (Depth == Levels.size())
         Levels.push_back(std::make_unique<TLevel>());
@@ -117,17 +374,21 @@ bool TDirScanner::TWalk::Enter(TDirNode& Node, TFd Fd, const struct statx& Sx) {
     }
     level.Node = &Node;
     level.Fd = std::move(Fd);
-    level.Dev = DevOf(Sx);
-    level.Ino = Sx.stx_ino;
+    level.Dev = Dev;
+    level.Ino = Ino;
     level.Pos = 0;
+    level.SearchPos = 0;
     level.PathLen = Path.size();
+    level.Join = nullptr;
     level.HasPendingSmall = false;
     level.SeenEntry = false;
     level.Cut = false;
+    SearchLevel = std::min(SearchLevel, Depth);
     ++Depth;
-    Scanner.CurrentDepth = int(Depth) - 1;
-    if (Depth > MaxOpenLevels)
-        Levels[Depth - 1 - MaxOpenLevels]->Fd.Reset();
+    if (Main)
+        Scanner.CurrentDepth = int(Depth) - 1;
+    if (Depth > Pool.OpenLevels)
+        Levels[Depth - 1 - Pool.OpenLevels]->Fd.Reset();
     return true;
 }
 
@@ -142,29 +403,53 @@ void TDirScanner::TWalk::Finish(bool Incomplete) noexcept {
         }
         level.HasPendingSmall = false;
     }
-    node.SetIncomplete(Incomplete || level.Cut);
-    node.SetScanning(false);
+    const bool incomplete = Incomplete || level.Cut;
     --Depth;
-    Scanner.CurrentDepth = int(Depth) - 1;
-    if (Depth > 0) {
-        TLevel& parent = *Levels[Depth - 1];
-        // The stored totals: an Incomplete node's live ones would skip children whose list
-        // the GUI holds locked at this moment.
-        parent.Node->AddSize(node.StoredSize());
-        parent.Node->AddFileCount(node.StoredFileCount());
-        if (!parent.Fd.Valid() && level.Fd.Valid()) {
+    if (Main)
+        Scanner.CurrentDepth = int(Depth) - 1;
+    SearchLevel = std::min(SearchLevel, Depth);
+    TLevel* parent = Depth > 0 ? Levels[Depth - 1].get() : nullptr;
+    if (level.Join) {
+        // Parts of this directory are still walked elsewhere: its parent cannot be final
+        // before they are, so the parent becomes a join too, and this directory reports to
+        // it when its last part ends.
+        TJoin* join = std::exchange(level.Join, nullptr);
+        join->Incomplete = incomplete;
+        if (parent) {
+            if (!parent->Join)
+                parent->Join = &Pool.NewJoin(*parent->Node);
+            parent->Join->Pending.fetch_add(1, std::memory_order_relaxed);
+            join->Parent = parent->Join;
+        } else {
+            join->Parent = TaskParent;
+        }
+        Report(Pool, join, 0, 0, Incomplete);
+    } else {
+        node.SetIncomplete(incomplete);
+        node.SetScanning(false);
+        if (parent) {
+            // The stored totals: an Incomplete node's live ones would skip children whose
+            // list the GUI holds locked at this moment.
+            parent->Node->AddSize(node.StoredSize());
+            parent->Node->AddFileCount(node.StoredFileCount());
+        } else {
+            Report(Pool, TaskParent, node.StoredSize(), node.StoredFileCount(), Incomplete);
+        }
+    }
+    if (parent) {
+        if (!parent->Fd.Valid() && level.Fd.Valid()) {
             // Reopen the parent closed for depth, and make sure it is still the same one.
             TFd up(OpenDirectoryAt(level.Fd.Get(), ".."));
             struct statx sx;
-            if (up.Valid() && StatFd(up.Get(), sx) && DevOf(sx) == parent.Dev &&
-                sx.stx_ino == parent.Ino)
-                parent.Fd = std::move(up);
+            if (up.Valid() && StatFd(up.Get(), sx) && DevOf(sx) == parent->Dev &&
+                sx.stx_ino == parent->Ino)
+                parent->Fd = std::move(up);
         }
-        if (!parent.Fd.Valid()) {
-            parent.Cut = true;
-            parent.Pos = parent.Entries.Size();
+        if (!parent->Fd.Valid()) {
+            parent->Cut = true;
+            parent->Pos = parent->Entries.Size();
         }
-        Path.resize(parent.PathLen);
+        Path.resize(parent->PathLen);
     }
     level.Fd.Reset();
     level.Node = nullptr;
@@ -175,14 +460,12 @@ void TDirScanner::TWalk::Abandon() noexcept {
         Finish(true);
 }
 
-void TDirScanner::TWalk::HandleDirectory(TLevel& Level, const char* Name) {
-    AppendPath(Name);
-    Scanner.SetCurrentPath(Path);
+bool TDirScanner::TWalk::PrepareChild(TLevel& Level, const char* Name, const std::string& ChildPath,
+                                      TChild& Child) {
     TDirNode& parent = *Level.Node;
-
-    if (!MountPoints.empty()) {
-        const auto mount = MountPoints.find(Path);
-        if (mount != MountPoints.end() && !mount->second) {
+    if (!Pool.MountPoints.empty()) {
+        const auto mount = Pool.MountPoints.find(ChildPath);
+        if (mount != Pool.MountPoints.end() && !mount->second) {
             // Another file system: listed, not entered, and not even opened, so that an
             // automount point stays unmounted.
             struct statx sx;
@@ -192,8 +475,7 @@ void TDirScanner::TWalk::HandleDirectory(TLevel& Level, const char* Name) {
                 attrs = AttributesOfStatx(sx, Name);
             TDirNode* child = parent.AddDirectory(Name, attrs);
             child->SetFlag(nfOtherFileSystem, true);
-            Path.resize(Level.PathLen);
-            return;
+            return false;
         }
     }
 
@@ -207,26 +489,87 @@ void TDirScanner::TWalk::HandleDirectory(TLevel& Level, const char* Name) {
             attrs = AttributesOfStatx(sx, Name);
         TDirNode* child = parent.AddDirectory(Name, attrs);
         child->SetScanError(error);
-        Path.resize(Level.PathLen);
-        return;
+        return false;
     }
-    struct statx sx;
-    if (!StatFd(fd.Get(), sx)) {
+    if (!StatFd(fd.Get(), Child.Sx)) {
         TDirNode* child = parent.AddDirectory(Name, faDirectory);
         child->SetScanError(errno);
-        Path.resize(Level.PathLen);
-        return;
+        return false;
     }
-    TDirNode* child = parent.AddDirectory(Name, AttributesOfStatx(sx, Name));
-    if (DevOf(sx) != Level.Dev && (!Scanner.CrossFileSystems || OnPseudoFileSystem(fd.Get()))) {
+    TDirNode* child = parent.AddDirectory(Name, AttributesOfStatx(Child.Sx, Name));
+    if (DevOf(Child.Sx) != Level.Dev &&
+        (!Scanner.CrossFileSystems || OnPseudoFileSystem(fd.Get()))) {
         // A mount that appeared after the scan started, or a file system inside a file
         // system (a btrfs subvolume): as a mount point.
         child->SetFlag(nfOtherFileSystem, true);
+        return false;
+    }
+    Child.Node = child;
+    Child.Fd = std::move(fd);
+    return true;
+}
+
+void TDirScanner::TWalk::HandleDirectory(TLevel& Level, const char* Name) {
+    AppendPath(Name);
+    Scanner.SetCurrentPath(Path);
+    TChild child;
+    if (!PrepareChild(Level, Name, Path, child) ||
+        !Enter(*child.Node, std::move(child.Fd), DevOf(child.Sx), child.Sx.stx_ino))
         Path.resize(Level.PathLen);
+}
+
+void TDirScanner::TWalk::HandOff() {
+    for (std::size_t i = SearchLevel; i < Depth; ++i) {
+        TLevel& level = *Levels[i];
+        const bool deepest = i + 1 == Depth;
+        if (!level.Fd.Valid())
+            continue; // closed for depth: nothing of it can be opened now
+        TDirEntryCursor cursor(level.Entries, std::max(level.SearchPos, level.Pos));
+        TDirEntryRef entry;
+        bool found = false;
+        while (cursor.Next(entry))
+            if (entry.Type == DT_DIR) {
+                found = true;
+                break;
+            }
+        level.SearchPos = cursor.Position();
+        if (!found) {
+            if (i == SearchLevel && !deepest)
+                SearchLevel = i + 1;
+            continue;
+        }
+        level.Entries.SetEntryType(entry.Record, DtHandedOff);
+        if (!level.SeenEntry) {
+            level.SeenEntry = true;
+            level.Node->SetEmpty(false);
+        }
+        std::string path = Path.substr(0, level.PathLen);
+        if (path.empty() || path.back() != '/')
+            path += '/';
+        path += entry.Name;
+        TChild child;
+        if (!PrepareChild(level, entry.Name, path, child))
+            return;
+        child.Node->SetScanning(true);
+        if (!level.Join)
+            level.Join = &Pool.NewJoin(*level.Node);
+        level.Join->Pending.fetch_add(1, std::memory_order_relaxed);
+        TDirScanner::TTask task;
+        task.Node = child.Node;
+        task.Fd = std::move(child.Fd);
+        task.Dev = DevOf(child.Sx);
+        task.Ino = child.Sx.stx_ino;
+        task.Path = std::move(path);
+        task.Parent = level.Join;
+        Scanner.HandOffs.fetch_add(1, std::memory_order_relaxed);
+        try {
+            Pool.Push(std::move(task));
+        } catch (...) {
+            Drop(Pool, task);
+            throw;
+        }
         return;
     }
-    if (!Enter(*child, std::move(fd), sx))
-        Path.resize(Level.PathLen);
 }
 
 void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
@@ -267,42 +610,26 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     }
 }
 
-void TDirScanner::TWalk::Run(const std::string& RootPath) {
-    TDirNode& root = Scanner.Root;
-    if (Scanner.Stopped.load(std::memory_order_relaxed)) {
-        // Stopped before it began: an empty root must not pass for an empty folder.
-        root.SetIncomplete(true);
-        root.SetScanning(false);
+void TDirScanner::TWalk::Run(TDirScanner::TTask& Task) {
+    TaskParent = Task.Parent;
+    Path = std::move(Task.Path);
+    SearchLevel = 0;
+    TDirNode& node = *Task.Node;
+    if (!Enter(node, std::move(Task.Fd), Task.Dev, Task.Ino)) {
+        Report(Pool, TaskParent, 0, 0, false);
         return;
     }
-    Path = RootPath;
-    int error = 0;
-    TFd fd = OpenDirectory(RootPath, true, error);
-    struct statx sx;
-    if (fd.Valid() && !StatFd(fd.Get(), sx)) {
-        error = errno;
-        fd.Reset();
-    }
-    if (!fd.Valid()) {
-        root.SetScanning(true);
-        root.SetScanError(error);
-        root.SetScanning(false);
-        return;
-    }
-    root.SetAttributes(AttributesOfStatx(sx, root.Name()));
-    if (OnPseudoFileSystem(fd.Get())) {
-        root.SetFlag(nfOtherFileSystem, true);
-        return;
-    }
-    LoadMountPoints(RootPath);
-    if (!Enter(root, std::move(fd), sx))
-        return;
+    Loop();
+}
 
+void TDirScanner::TWalk::Loop() {
     while (Depth > 0) {
         if (Scanner.Stopped.load(std::memory_order_relaxed)) {
             Abandon();
             return;
         }
+        if (Pool.Hungry())
+            HandOff();
         TLevel& level = *Levels[Depth - 1];
         TDirEntryCursor cursor(level.Entries, level.Pos);
         TDirEntryRef entry;
@@ -317,7 +644,7 @@ void TDirScanner::TWalk::Run(const std::string& RootPath) {
         }
         if (entry.Type == DT_DIR)
             HandleDirectory(level, entry.Name);
-        else
+        else if (entry.Type != DtHandedOff)
             HandleFile(level, entry);
     }
 }
@@ -327,6 +654,16 @@ void TDirScanner::TWalk::Run(const std::string& RootPath) {
 TDirScanner::TDirScanner(TDirNode& RootNode) : Root(RootNode) {}
 
 TDirScanner::~TDirScanner() = default;
+
+int TDirScanner::AutomaticThreadCount() noexcept {
+    // The processors this process may run on: a scan started under taskset stays on them.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? int(online) : 1;
+}
 
 std::string TDirScanner::GetCurrentPath() const {
     std::lock_guard guard(PathLock);
@@ -338,34 +675,98 @@ void TDirScanner::SetCurrentPath(const std::string& Path) {
     CurrentPath.assign(Path);
 }
 
+void TDirScanner::LoadMountPoints(TPool& Pool, const std::string& Path) const {
+    const std::vector<TMountEntry> table = ReadMountTable();
+    const std::string prefix = Path == "/" ? Path : Path + "/";
+    for (const TMountEntry& m : table) {
+        if (!m.MountPoint.starts_with(prefix) || m.MountPoint.size() == prefix.size())
+            continue;
+        const bool enter = CrossFileSystems && !IsPseudoFileSystem(m.FsType) &&
+                           DriveTypeOf(m, IsRemovableBlockDevice) != dtUnknown;
+        Pool.MountPoints[WithoutTrailingDelimiter(m.MountPoint)] = enter;
+    }
+}
+
+void TDirScanner::WalkRoot(TPool& Pool, TWalk& Walk, const std::string& Path) {
+    if (Stopped.load(std::memory_order_relaxed)) {
+        // Stopped before it began: an empty root must not pass for an empty folder.
+        Root.SetIncomplete(true);
+        Root.SetScanning(false);
+        Pool.SetDone();
+        return;
+    }
+    int error = 0;
+    TFd fd = OpenDirectory(Path, true, error);
+    struct statx sx;
+    if (fd.Valid() && !StatFd(fd.Get(), sx)) {
+        error = errno;
+        fd.Reset();
+    }
+    if (!fd.Valid()) {
+        Root.SetScanning(true);
+        Root.SetScanError(error);
+        Root.SetScanning(false);
+        Pool.SetDone();
+        return;
+    }
+    Root.SetAttributes(AttributesOfStatx(sx, Root.Name()));
+    if (OnPseudoFileSystem(fd.Get())) {
+        Root.SetFlag(nfOtherFileSystem, true);
+        Pool.SetDone();
+        return;
+    }
+    LoadMountPoints(Pool, Path);
+    Pool.OpenLevels = OpenLevelsPerWalk(Pool.Threads);
+    TDirScanner::TTask task;
+    task.Node = &Root;
+    task.Fd = std::move(fd);
+    task.Dev = DevOf(sx);
+    task.Ino = sx.stx_ino;
+    task.Path = Path;
+    Pool.StartHelpers();
+    Walk.Run(task);
+}
+
 void TDirScanner::Scan(const std::string& Path, std::int64_t Threshold) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     IsBusy.store(true, std::memory_order_release);
     Elapsed.store(0.0, std::memory_order_relaxed);
+    HandOffs.store(0, std::memory_order_relaxed);
     GroupFileSize = Threshold;
+    RunningWalkers.fetch_add(1, std::memory_order_relaxed);
     // A stop that arrived before this point is kept: it ends this scan (see Stop).
-    TWalk walk(*this);
-    auto finish = [&] {
-        Stopped.store(false, std::memory_order_relaxed);
-        Elapsed.store(std::chrono::duration<double>(Clock::now() - start).count(),
-                      std::memory_order_relaxed);
-        IsBusy.store(false, std::memory_order_release);
-    };
-    try {
-        const std::string path = WithoutTrailingDelimiter(Path);
-        // The caller hands in a prepared root, and the GUI may already be listing its
-        // files: only the result of this scanner's own earlier scan is cleared here.
-        if (std::exchange(HasScanned, true))
-            Root.ClearForRescan();
-        Root.SetPath(path);
-        walk.Run(path);
-    } catch (...) {
-        walk.Abandon();
-        finish();
-        throw;
+    std::exception_ptr failure;
+    {
+        TPool pool(*this, ThreadCount > 0 ? ThreadCount : AutomaticThreadCount());
+        TWalk walk(*this, pool, true);
+        try {
+            const std::string path = WithoutTrailingDelimiter(Path);
+            // The caller hands in a prepared root, and the GUI may already be listing its
+            // files: only the result of this scanner's own earlier scan is cleared here.
+            if (std::exchange(HasScanned, true))
+                Root.ClearForRescan();
+            Root.SetPath(path);
+            WalkRoot(pool, walk, path);
+        } catch (...) {
+            // Out of memory: every thread stops, and the open directories end incomplete.
+            pool.KeepError(std::current_exception());
+            Stop();
+            walk.Abandon();
+        }
+        // The scan thread helps with what the others handed off until the root is complete
+        // (when nothing was walked, the pool is already done).
+        pool.Work(walk);
+        pool.JoinHelpers();
+        failure = pool.TakeError();
     }
-    finish();
+    RunningWalkers.fetch_sub(1, std::memory_order_relaxed);
+    Stopped.store(false, std::memory_order_relaxed);
+    Elapsed.store(std::chrono::duration<double>(Clock::now() - start).count(),
+                  std::memory_order_relaxed);
+    IsBusy.store(false, std::memory_order_release);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace qv

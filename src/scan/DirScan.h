@@ -1,10 +1,12 @@
 #pragma once
 // TDirScanner walks one directory subtree into the size tree below one directory node.
 //
-// Threading: Scan runs on one scan thread. Stop, GetCurrentPath, Busy and ElapsedSeconds
-// may be called from any thread. CurrentPath is guarded by PathLock; Stopped, Busy and
-// ElapsedSeconds are atomics. The nodes are shared with the GUI thread as described in
-// tree/TreeTypes.h.
+// Threading: Scan runs on one scan thread, which may call in helper threads of its own to
+// walk parts of the subtree (see DirScan.cpp for how the work and the totals are shared).
+// Every directory node is written by one thread at a time. Stop, GetCurrentPath, Busy and
+// ElapsedSeconds may be called from any thread. CurrentPath is guarded by PathLock;
+// Stopped, Busy and ElapsedSeconds are atomics. The nodes are shared with the GUI thread as
+// described in tree/TreeTypes.h.
 
 #include <atomic>
 #include <cstdint>
@@ -47,13 +49,33 @@ public:
     [[nodiscard]] TDirNode& RootNode() const noexcept { return Root; }
     // Whether mount points of other listed file systems are entered (default false).
     void SetCrossFileSystems(bool Value) noexcept { CrossFileSystems = Value; }
-    // Number of directory levels below the root currently open (scan thread only).
+    // Number of threads that walk one Scan: 0 (the default) picks one per processor this
+    // process may run on; 1 walks on the calling thread alone. Threads of all scanners of the
+    // process together never exceed what the machine runs at once (see Scan).
+    void SetThreadCount(int Value) noexcept { ThreadCount = Value < 0 ? 0 : Value; }
+    // Number of directory levels below the root currently open on the scan thread's own walk
+    // (scan thread only).
     [[nodiscard]] int Depth() const noexcept { return CurrentDepth; }
+    // How many subtrees the last Scan handed to another of its threads (for the benchmarks).
+    [[nodiscard]] std::int64_t HandOffCount() const noexcept {
+        return HandOffs.load(std::memory_order_relaxed);
+    }
+
+    // The number of threads ThreadCount 0 stands for on this machine.
+    [[nodiscard]] static int AutomaticThreadCount() noexcept;
 
 private:
     class TWalk;
+    class TPool;
+    struct TJoin;
+    struct TTask;
     friend class TWalk;
+    friend class TPool;
     void SetCurrentPath(const std::string& Path);
+    void LoadMountPoints(TPool& Pool, const std::string& Path) const;
+    // Opens the root and walks it with the pool's threads; the pool is done afterwards
+    // unless parts are still walked by the helpers.
+    void WalkRoot(TPool& Pool, TWalk& Walk, const std::string& Path);
 
     TDirNode& Root;
     mutable std::mutex PathLock;
@@ -61,7 +83,9 @@ private:
     std::int64_t GroupFileSize = 0;
     int CurrentDepth = 0;
     bool CrossFileSystems = false;
+    int ThreadCount = 0;
     bool HasScanned = false; // scan thread only
+    std::atomic<std::int64_t> HandOffs{0};
     std::atomic<bool> IsBusy{false};
     std::atomic<bool> Stopped{false};
     std::atomic<double> Elapsed{0.0};
