@@ -9,14 +9,17 @@
 #include "tree/FileListThread.h"
 #include "tree/TreeTypes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -76,9 +79,10 @@ std::vector<TDirNode*> ReadEverything(TDirNode& Root, std::int64_t& Sink, bool E
 }
 
 // Returns the directories the walker expanded while the scan ran.
-std::vector<TDirNode*> ScanWhileReading(const std::string& Path, TRootDirNode& Root,
-                                        bool StopEarly) {
+std::vector<TDirNode*> ScanWhileReading(const std::string& Path, TRootDirNode& Root, bool StopEarly,
+                                        int Threads = 0, bool Load = true) {
     TDirScanner scanner(Root);
+    scanner.SetThreadCount(Threads);
     std::atomic<bool> done{false};
     std::atomic<std::int64_t> sink{0};
 
@@ -108,7 +112,7 @@ std::vector<TDirNode*> ScanWhileReading(const std::string& Path, TRootDirNode& R
     while (!done) {
         std::vector<TDirNode*> dirs = ReadEverything(Root, local, false);
         TDirNode* pick = dirs[random() % dirs.size()];
-        if (pick->LoadFiles() >= 0)
+        if (Load && pick->LoadFiles() >= 0)
             ++loaded;
         if (StopEarly && dirs.size() > 200)
             scanner.Stop();
@@ -345,6 +349,131 @@ TEST(ConcurrencyTest, TreeChangingUnderTheScan) {
     const TTotals sums = Recompute(root);
     EXPECT_EQ(sums.Bytes, bytes);
     EXPECT_EQ(sums.Files, files);
+}
+
+// What a finished scan says about one directory.
+struct TDirFacts {
+    std::int64_t Bytes = 0;
+    std::int32_t Files = 0;
+    std::int64_t GroupBytes = -1; // -1: no "Grouped Files" node
+    std::int32_t GroupFiles = 0;
+    int Error = 0;
+    std::uint8_t Flags = 0;
+    std::vector<std::string> Children;
+};
+
+std::map<std::string, TDirFacts> Facts(TDirNode& Root) {
+    std::map<std::string, TDirFacts> facts;
+    std::int64_t sink = 0;
+    for (TDirNode* dir : ReadEverything(Root, sink, false)) {
+        TDirFacts& f = facts[dir->GetFullPath()];
+        f.Bytes = dir->GetSize();
+        f.Files = dir->GetFileCount();
+        f.Error = dir->ScanError();
+        f.Flags = dir->Flags() & (nfIncomplete | nfScanning | nfEmpty | nfOtherFileSystem);
+        if (const TFileGroupNode* group = dir->FileGroup()) {
+            f.GroupBytes = group->GetSize();
+            f.GroupFiles = group->GetFileCount();
+        }
+        TChildrenLock guard(*dir);
+        for (TFileSystemNode* child : guard.Children().Items())
+            f.Children.emplace_back(child->Name());
+        std::sort(f.Children.begin(), f.Children.end());
+    }
+    return facts;
+}
+
+// Several threads walk one tree (more than the machine has processors, so that they
+// interleave) while the window reads it: the same tree, sums and flags as one thread's walk.
+// (Nothing is opened meanwhile: an opened directory keeps a small file grouped that the
+// walk would otherwise list with its other files.)
+TEST(ConcurrencyTest, ParallelWalkGivesTheSingleWalksTree) {
+    TTempDir t;
+    MakeTree(t);
+    for (int i = 0; i < 40; ++i)
+        t.MkDir("a3/empty" + std::to_string(i));
+    t.MkDir("chain");
+    test::MakeChain(t / "chain", 300);
+    ASSERT_EQ(::symlink("/nowhere", (t / "a5/b1/dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((t / "a6/fifo").c_str(), 0644), 0);
+
+    TRootDirNode single;
+    single.SetName(t.Path());
+    single.SetGroupFileSize(Threshold);
+    TDirScanner one(single);
+    one.SetThreadCount(1);
+    one.Scan(t.Path(), Threshold);
+    EXPECT_EQ(one.HandOffCount(), 0);
+    const std::map<std::string, TDirFacts> expected = Facts(single);
+
+    for (int round = 0; round < 3; ++round) {
+        TRootDirNode root;
+        root.SetName(t.Path());
+        root.SetGroupFileSize(Threshold);
+        (void)ScanWhileReading(t.Path(), root, false, 4, false);
+        const std::map<std::string, TDirFacts> got = Facts(root);
+        ASSERT_EQ(got.size(), expected.size());
+        for (const auto& [path, want] : expected) {
+            const auto it = got.find(path);
+            ASSERT_NE(it, got.end()) << path;
+            const TDirFacts& have = it->second;
+            EXPECT_EQ(have.Bytes, want.Bytes) << path;
+            EXPECT_EQ(have.Files, want.Files) << path;
+            EXPECT_EQ(have.GroupBytes, want.GroupBytes) << path;
+            EXPECT_EQ(have.GroupFiles, want.GroupFiles) << path;
+            EXPECT_EQ(have.Error, want.Error) << path;
+            EXPECT_EQ(int(have.Flags), int(want.Flags)) << path;
+            EXPECT_EQ(have.Children, want.Children) << path;
+        }
+    }
+}
+
+// Stops at random moments of a walk on four threads: nothing stays "scanning", a directory
+// that is not marked incomplete has its whole subtree's totals, and the incomplete ones
+// never claim more than there is.
+TEST(ConcurrencyTest, ParallelWalkStoppedAtRandomMoments) {
+    TTempDir t;
+    const TExpected total = MakeTree(t);
+    TRootDirNode single;
+    single.SetName(t.Path());
+    single.SetGroupFileSize(Threshold);
+    TDirScanner one(single);
+    one.SetThreadCount(1);
+    one.Scan(t.Path(), Threshold);
+    const std::map<std::string, TDirFacts> expected = Facts(single);
+    ASSERT_EQ(single.GetSize(), total.Bytes);
+
+    // Moments spread over the time one thread takes for the whole walk.
+    const auto span = std::max<std::uint32_t>(1, std::uint32_t(one.ElapsedSeconds() * 1e6));
+    std::mt19937 random(5);
+    int cut = 0;
+    for (int round = 0; round < 12; ++round) {
+        TRootDirNode root;
+        root.SetName(t.Path());
+        root.SetGroupFileSize(Threshold);
+        TDirScanner scanner(root);
+        scanner.SetThreadCount(4);
+        std::thread stopper([&, wait = random() % span] {
+            std::this_thread::sleep_for(std::chrono::microseconds(wait));
+            scanner.Stop();
+        });
+        scanner.Scan(t.Path(), Threshold);
+        stopper.join();
+        cut += root.IsIncomplete();
+        for (const auto& [path, have] : Facts(root)) {
+            const TDirFacts& want = expected.at(path);
+            EXPECT_FALSE(have.Flags & nfScanning) << path;
+            if (have.Flags & nfIncomplete) {
+                EXPECT_LE(have.Bytes, want.Bytes) << path;
+                EXPECT_LE(have.Files, want.Files) << path;
+            } else {
+                EXPECT_EQ(have.Bytes, want.Bytes) << path;
+                EXPECT_EQ(have.Files, want.Files) << path;
+                EXPECT_EQ(have.Children, want.Children) << path;
+            }
+        }
+    }
+    RecordProperty("stopped", cut);
 }
 
 } // namespace

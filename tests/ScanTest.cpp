@@ -13,6 +13,7 @@
 #include <memory>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -258,6 +259,36 @@ TEST(ScanTest, TreesDeeperThanPathMaxAndTheDescriptorLimit) {
     EXPECT_EQ(node->LoadFiles(), 1);
     EXPECT_EQ(node->GetChild(0)->Name(), "deepest");
     EXPECT_EQ(root->FindNodeByPath(node->GetFullPath() + "/deepest"), node->GetChild(0));
+}
+
+// Four threads under a limit of 24 descriptors walk a chain of 400 levels and a fan of
+// directories beside it: each walk keeps only a few levels open, and what the threads
+// hand each other stays within the limit too. Runs in a child, whose limit it lowers.
+TEST(ScanTest, ParallelWalkStaysWithinALowDescriptorLimit) {
+    TTempDir t;
+    t.MkDir("chain");
+    test::MakeChain(t / "chain", 400);
+    for (int i = 0; i < 30; ++i)
+        t.File("fan/d" + std::to_string(i) + "/e/f", 2);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const struct rlimit low { 24, 24 };
+        if (::setrlimit(RLIMIT_NOFILE, &low) != 0)
+            ::_exit(3);
+        TRootDirNode root;
+        root.SetName(t.Path());
+        TDirScanner scanner(root);
+        scanner.SetThreadCount(4);
+        scanner.Scan(t.Path(), 0);
+        const bool right = root.GetFileCount() == 430 && root.GetSize() == 460 &&
+                           !root.IsIncomplete() && root.ScanError() == 0;
+        ::_exit(right ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong totals or an incomplete walk";
 }
 
 TEST(ScanTest, StopMarksEveryOpenDirectoryIncomplete) {
