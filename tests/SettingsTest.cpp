@@ -648,7 +648,7 @@ TEST_F(SettingsTest, IniFileNameFollowsXdgConfigHome) {
 TEST_F(SettingsTest, LoadParsesEachPreference) {
     auto s = LoadFrom("[Settings]\nGroupSmallFiles = 2\nGroupFileSize=abc\nLanguage = de_AT \n"
                       "TreeViewRefreshRate=100\nPaintOptions=[]\nFileSizeRounding=7\n"
-                      "BarChartPainterClass=tskinspectrum\nCrossFileSystems=1\n");
+                      "BarChartPainterClass=tskinspectrum\nCrossFileSystems=1\nScanThreads=3\n");
     EXPECT_TRUE(s->GroupSmallFiles());
     EXPECT_EQ(s->GroupFileSize(), 1048576);
     EXPECT_EQ(s->Language(), "de_AT");
@@ -657,16 +657,19 @@ TEST_F(SettingsTest, LoadParsesEachPreference) {
     EXPECT_EQ(s->FileSizeRounding(), fsrRoundDown); // how styles beyond 0..2 format
     EXPECT_EQ(s->BarChartPainterClass(), &TSkinSpectrumClass);
     EXPECT_TRUE(s->CrossFileSystems());
+    EXPECT_EQ(s->ScanThreads(), 3);
     EXPECT_FALSE(s->RescanNeeded());
 
     s = LoadFrom("[Settings]\nGroupSmallFiles=0\nGroupFileSize= 4096 \nPaintOptions=[poBogus]\n"
-                 "FileSizeRounding=1\nBarChartPainterClass=TSkinCrystal\nCrossFileSystems=0\n");
+                 "FileSizeRounding=1\nBarChartPainterClass=TSkinCrystal\nCrossFileSystems=0\n"
+                 "ScanThreads=-2\n");
     EXPECT_FALSE(s->GroupSmallFiles());
     EXPECT_EQ(s->GroupFileSize(), 4096);
     EXPECT_EQ(s->PaintOptions(), TQvPaintOptions(0)); // an unknown name empties the set
     EXPECT_EQ(s->FileSizeRounding(), fsrBankersRounding);
     EXPECT_EQ(s->BarChartPainterClass(), &TSkinCrystalClass);
     EXPECT_FALSE(s->CrossFileSystems());
+    EXPECT_EQ(s->ScanThreads(), 0); // automatic rather than a count that cannot be
 
     // Names of the set in any case, with blanks; values that do not parse keep what was.
     s = LoadFrom("[SETTINGS]\ngroupsmallfiles=maybe\nTreeViewRefreshRate=fast\n"

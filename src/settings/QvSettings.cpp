@@ -128,6 +128,7 @@ void TSettings::Assign(const TSettings& Source) {
     FFileSizeRounding = Source.FFileSizeRounding;
     FBarChartPainterClass = Source.FBarChartPainterClass;
     FCrossFileSystems.store(Source.CrossFileSystems(), std::memory_order_relaxed);
+    FScanThreads.store(Source.ScanThreads(), std::memory_order_relaxed);
 }
 
 std::unique_ptr<TSettings> TSettings::Clone() const {
@@ -161,6 +162,9 @@ void TSettings::Load() {
     }
     if (TryStrToBool(ini.ReadString(SettingsSection, "CrossFileSystems", ""), flag))
         FCrossFileSystems.store(flag, std::memory_order_relaxed);
+    // Negative or absurd counts fall back to automatic rather than starve or flood the scan.
+    const int threads = ini.ReadInteger(SettingsSection, "ScanThreads", ScanThreads());
+    FScanThreads.store(threads >= 0 && threads <= 256 ? threads : 0, std::memory_order_relaxed);
 }
 
 void TSettings::Save() {

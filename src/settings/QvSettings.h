@@ -102,6 +102,11 @@ public:
     [[nodiscard]] bool CrossFileSystems() const noexcept {
         return FCrossFileSystems.load(std::memory_order_relaxed);
     }
+    // Threads that walk one scan; 0 picks one per processor. Read by Load from
+    // "Settings"/"ScanThreads" like CrossFileSystems: no dialog, never written by Save.
+    [[nodiscard]] int ScanThreads() const noexcept {
+        return FScanThreads.load(std::memory_order_relaxed);
+    }
     [[nodiscard]] const std::string& Language() const noexcept { return FLanguage; }
     [[nodiscard]] int TreeViewRefreshRate() const noexcept { return FTreeViewRefreshRate; }
     [[nodiscard]] TQvPaintOptions PaintOptions() const noexcept { return FPaintOptions; }
@@ -156,6 +161,7 @@ private:
     TFileSizeRounding FFileSizeRounding = fsrRoundDown;
     const TBarChartPainterClass* FBarChartPainterClass = &TDefaultBarChartPainterClass;
     std::atomic<bool> FCrossFileSystems{false};
+    std::atomic<int> FScanThreads{0};
 };
 
 // The process-wide settings, created on the first call (the constructor's ESettingsError
