@@ -2,6 +2,7 @@
 
 #include "platform/DirReader.h"
 #include "platform/Mounts.h"
+#include "scan/ScanStatistics.h"
 #include "support/QvUtils.h"
 #include "tree/TreeTypes.h"
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <dirent.h>
 #include <exception>
@@ -132,7 +134,7 @@ public:
     [[nodiscard]] bool Hungry() const noexcept {
         return Wanted.load(std::memory_order_relaxed) > 0;
     }
-    void Push(TDirScanner::TTask&& Task);
+    void Push(TTask&& Task);
     // Runs queued subtrees until the scan is done.
     void Work(TWalk& Walk);
     // The root has been completed (or could not be walked): the waiting threads leave.
@@ -152,7 +154,7 @@ private:
 
     std::mutex Lock;
     std::condition_variable Wake;
-    std::deque<TDirScanner::TTask> Queue;
+    std::deque<TTask> Queue;
     int Idle = 0;
     bool Done = false;
     std::atomic<int> Wanted{0};
@@ -168,10 +170,11 @@ private:
 class TDirScanner::TWalk {
 public:
     TWalk(TDirScanner& Scanner, TPool& Pool, bool Main)
-        : Scanner(Scanner), Pool(Pool), Main(Main) {}
+        : Scanner(Scanner), Pool(Pool), Main(Main),
+          Statistics(Scanner.Statistics ? Scanner.Statistics->NewPart() : nullptr) {}
 
     // Walks the subtree of Task; its totals go to Task.Parent when it is done.
-    void Run(TDirScanner::TTask& Task);
+    void Run(TTask& Task);
     // Closes every open level as if its listing had been cut short.
     void Abandon() noexcept;
 
@@ -180,7 +183,7 @@ public:
     static void Report(TPool& Pool, TJoin* Join, std::int64_t Size, std::int32_t Files,
                        bool Stopped) noexcept;
     // A queued subtree that will not be walked (the scan was stopped).
-    static void Drop(TPool& Pool, TDirScanner::TTask& Task) noexcept;
+    static void Drop(TPool& Pool, TTask& Task) noexcept;
 
 private:
     struct TLevel {
@@ -215,6 +218,9 @@ private:
     bool PrepareChild(TLevel& Level, const char* Name, const std::string& ChildPath, TChild& Child);
     void HandleDirectory(TLevel& Level, const char* Name);
     void HandleFile(TLevel& Level, const TDirEntryRef& Entry);
+    // Adds a counted file of the deepest level to this thread's statistics.
+    void Record(const char* Name, std::int64_t Size, std::int64_t SizeOnDisk,
+                std::int64_t ModifiedTime);
     // Gives the shallowest subdirectory not yet begun to a waiting thread.
     void HandOff();
     void AppendPath(std::string_view Name);
@@ -228,11 +234,13 @@ private:
     std::size_t SearchLevel = 0;
     TJoin* TaskParent = nullptr;
     std::string Path;
+    // This thread's share of the largest files and the sums per type; null: not kept.
+    std::shared_ptr<TScanStatisticsPart> Statistics;
 };
 
 // --- TPool ------------------------------------------------------------------------------
 
-void TDirScanner::TPool::Push(TDirScanner::TTask&& Task) {
+void TDirScanner::TPool::Push(TTask&& Task) {
     {
         std::lock_guard guard(Lock);
         Queue.push_back(std::move(Task));
@@ -264,7 +272,7 @@ TDirScanner::TJoin& TDirScanner::TPool::NewJoin(TDirNode& Node) {
 
 void TDirScanner::TPool::Work(TWalk& Walk) {
     for (;;) {
-        TDirScanner::TTask task;
+        TTask task;
         {
             std::unique_lock lock(Lock);
             ++Idle;
@@ -348,7 +356,7 @@ void TDirScanner::TWalk::Report(TPool& Pool, TJoin* Join, std::int64_t Size, std
     Pool.SetDone();
 }
 
-void TDirScanner::TWalk::Drop(TPool& Pool, TDirScanner::TTask& Task) noexcept {
+void TDirScanner::TWalk::Drop(TPool& Pool, TTask& Task) noexcept {
     Task.Node->SetIncomplete(true);
     Task.Node->SetScanning(false);
     Task.Fd.Reset();
@@ -554,7 +562,7 @@ void TDirScanner::TWalk::HandOff() {
         if (!level.Join)
             level.Join = &Pool.NewJoin(*level.Node);
         level.Join->Pending.fetch_add(1, std::memory_order_relaxed);
-        TDirScanner::TTask task;
+        TTask task;
         task.Node = child.Node;
         task.Fd = std::move(child.Fd);
         task.Dev = DevOf(child.Sx);
@@ -585,6 +593,10 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
         }
         if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
             size = st.st_size;
+        if (Statistics)
+            Record(Entry.Name, size, std::int64_t(st.st_blocks) * 512, st.st_mtim.tv_sec);
+    } else if (Statistics) {
+        Record(Entry.Name, 0, 0, 0);
     }
     // FIFOs, sockets and devices count as files of length 0 and are never opened.
     TDirNode& node = *Level.Node;
@@ -610,7 +622,25 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     }
 }
 
-void TDirScanner::TWalk::Run(TDirScanner::TTask& Task) {
+void TDirScanner::TWalk::Record(const char* Name, std::int64_t Size, std::int64_t SizeOnDisk,
+                                std::int64_t ModifiedTime) {
+    std::lock_guard guard(Statistics->Lock);
+    Statistics->Types.Add(Name, Size, SizeOnDisk);
+    if (Statistics->Largest.Wants(Size)) {
+        TLargeFile file;
+        file.Path.reserve(Path.size() + 1 + std::strlen(Name));
+        file.Path = Path;
+        if (file.Path.back() != '/')
+            file.Path += '/';
+        file.Path += Name;
+        file.Size = Size;
+        file.SizeOnDisk = SizeOnDisk;
+        file.ModifiedTime = ModifiedTime;
+        Statistics->Largest.Offer(std::move(file));
+    }
+}
+
+void TDirScanner::TWalk::Run(TTask& Task) {
     TaskParent = Task.Parent;
     Path = std::move(Task.Path);
     SearchLevel = 0;
@@ -717,7 +747,7 @@ void TDirScanner::WalkRoot(TPool& Pool, TWalk& Walk, const std::string& Path) {
     }
     LoadMountPoints(Pool, Path);
     Pool.OpenLevels = OpenLevelsPerWalk(Pool.Threads);
-    TDirScanner::TTask task;
+    TTask task;
     task.Node = &Root;
     task.Fd = std::move(fd);
     task.Dev = DevOf(sx);

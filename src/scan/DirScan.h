@@ -17,6 +17,8 @@
 namespace qv {
 
 class TDirNode;
+class TScanStatistics;
+struct TScanStatisticsPart;
 
 class TDirScanner {
 public:
@@ -53,6 +55,9 @@ public:
     // process may run on; 1 walks on the calling thread alone. Threads of all scanners of the
     // process together never exceed what the machine runs at once (see Scan).
     void SetThreadCount(int Value) noexcept { ThreadCount = Value < 0 ? 0 : Value; }
+    // Where the walks record the largest files and the sums per file type (none: they are
+    // not recorded). Each thread of a Scan adds a part of its own.
+    void SetStatistics(std::shared_ptr<TScanStatistics> Value) { Statistics = std::move(Value); }
     // Number of directory levels below the root currently open on the scan thread's own walk
     // (scan thread only).
     [[nodiscard]] int Depth() const noexcept { return CurrentDepth; }
@@ -84,6 +89,7 @@ private:
     int CurrentDepth = 0;
     bool CrossFileSystems = false;
     int ThreadCount = 0;
+    std::shared_ptr<TScanStatistics> Statistics;
     bool HasScanned = false; // scan thread only
     std::atomic<std::int64_t> HandOffs{0};
     std::atomic<bool> IsBusy{false};
