@@ -1,6 +1,6 @@
-// qvscan PATH [--group BYTES] [--repeat N] [--threads N]: scans PATH with the program's scanner on this
-// thread and prints one line per run: seconds, directories, files, bytes, and the resident
-// set growth per directory. The benchmark scripts compare it with du.
+// qvscan PATH [--group BYTES] [--repeat N] [--threads N]: scans PATH with the program's scanner on
+// this thread and prints one line per run: seconds, directories, files, bytes, and the resident set
+// growth per directory. The benchmark scripts compare it with du.
 
 #include "scan/DirScan.h"
 #include "tree/TreeTypes.h"
@@ -69,11 +69,11 @@ int main(int argc, char** argv) {
         const long after = ResidentKiB();
         const long dirs = CountDirectories(*root);
         std::printf("seconds=%.3f dirs=%ld files=%d bytes=%lld rss_kib=%ld bytes_per_dir=%.1f "
-                    "handoffs=%lld\n",
+                    "handoffs=%lld threads=%d\n",
                     scanner.ElapsedSeconds(), dirs, root->GetFileCount(),
                     static_cast<long long>(root->GetSize()), after,
                     dirs ? double(after - before) * 1024.0 / double(dirs) : 0.0,
-                    static_cast<long long>(scanner.HandOffCount()));
+                    static_cast<long long>(scanner.HandOffCount()), scanner.ThreadsUsed());
     }
     return 0;
 }

@@ -120,11 +120,17 @@ struct TDirScanner::TTask {
 // begun: large pieces, few hand-offs.
 class TDirScanner::TPool {
 public:
-    TPool(TDirScanner& Scanner, int Threads) : Scanner(Scanner), Threads(Threads) {}
+    // Threads walk from the start; with Automatic, more join, up to MaxThreads, while the
+    // walk waits for the disk rather than for the processor (see Pace).
+    TPool(TDirScanner& Scanner, int Threads, bool Automatic)
+        : Scanner(Scanner), Threads(Threads), Automatic(Automatic),
+          MaxThreads(Automatic ? std::max(2, 2 * Threads) : Threads) {}
     ~TPool() { JoinHelpers(); }
 
     TDirScanner& Scanner;
     const int Threads;
+    const bool Automatic;
+    const int MaxThreads;
     std::size_t OpenLevels = MaxOpenLevels;
     // Mount points below the scanned path: whether a walk may enter each one. Read-only
     // once the walk has begun.
@@ -140,6 +146,12 @@ public:
     // The root has been completed (or could not be walked): the waiting threads leave.
     void SetDone();
     void StartHelpers();
+    // Called by the scan thread's walk every so often: on cold caches a walk spends most of
+    // its time waiting for directory and inode blocks, and a thread per processor leaves
+    // the disk idle between requests; more threads keep more requests in flight. A walk
+    // that keeps waiting (voluntary context switches) gets one more thread, at most every
+    // tenth of a second. Warm walks never wait, and so keep one thread per processor.
+    void Pace();
     void JoinHelpers() noexcept;
     void KeepError(std::exception_ptr Error) noexcept;
     // A join that lives as long as the pool: a join is still read by the thread that ended
@@ -159,8 +171,12 @@ private:
     bool Done = false;
     std::atomic<int> Wanted{0};
     std::exception_ptr Error;
-    std::vector<std::thread> Helpers;
+    bool StartHelper(int Limit);
+
+    std::vector<std::thread> Helpers;          // scan thread only
     std::vector<std::unique_ptr<TJoin>> Joins; // under Lock
+    std::chrono::steady_clock::time_point LastPace{};
+    long LastWaits = 0;
 };
 
 // One thread's walk: the stack of open directory levels of the subtree it works on. The
@@ -234,6 +250,7 @@ private:
     std::size_t SearchLevel = 0;
     TJoin* TaskParent = nullptr;
     std::string Path;
+    std::uint32_t Steps = 0;
     // This thread's share of the largest files and the sums per type; null: not kept.
     std::shared_ptr<TScanStatisticsPart> Statistics;
 };
@@ -303,23 +320,48 @@ void TDirScanner::TPool::Work(TWalk& Walk) {
     }
 }
 
-void TDirScanner::TPool::StartHelpers() {
-    const int limit = AutomaticThreadCount();
-    for (int i = 1; i < Threads; ++i) {
-        if (!ClaimWalker(std::max(limit, Threads)))
-            break;
-        try {
-            Helpers.emplace_back([this] {
-                ::pthread_setname_np(::pthread_self(), "QvScanHelper");
-                TWalk walk(Scanner, *this, false);
-                Work(walk);
-                RunningWalkers.fetch_sub(1, std::memory_order_relaxed);
-            });
-        } catch (...) {
+bool TDirScanner::TPool::StartHelper(int Limit) {
+    if (!ClaimWalker(Limit))
+        return false;
+    try {
+        Helpers.emplace_back([this] {
+            ::pthread_setname_np(::pthread_self(), "QvScanHelper");
+            TWalk walk(Scanner, *this, false);
+            Work(walk);
             RunningWalkers.fetch_sub(1, std::memory_order_relaxed);
-            break; // no thread: the others do its share
-        }
+        });
+    } catch (...) {
+        RunningWalkers.fetch_sub(1, std::memory_order_relaxed);
+        return false; // no thread: the others do its share
     }
+    Scanner.UsedThreads.store(int(Helpers.size()) + 1, std::memory_order_relaxed);
+    return true;
+}
+
+void TDirScanner::TPool::StartHelpers() {
+    const int limit = std::max(AutomaticThreadCount(), Threads);
+    for (int i = 1; i < Threads; ++i)
+        if (!StartHelper(limit))
+            break;
+}
+
+void TDirScanner::TPool::Pace() {
+    using namespace std::chrono;
+    if (!Automatic || int(Helpers.size()) + 1 >= MaxThreads)
+        return;
+    const steady_clock::time_point now = steady_clock::now();
+    if (now - LastPace < milliseconds(100))
+        return;
+    struct rusage usage {};
+    if (::getrusage(RUSAGE_THREAD, &usage) != 0)
+        return;
+    const bool first = LastPace == steady_clock::time_point{};
+    const long waits = usage.ru_nvcsw - LastWaits;
+    LastPace = now;
+    LastWaits = usage.ru_nvcsw;
+    constexpr long ManyWaits = 20;
+    if (!first && waits >= ManyWaits)
+        StartHelper(MaxThreads);
 }
 
 void TDirScanner::TPool::JoinHelpers() noexcept {
@@ -660,6 +702,8 @@ void TDirScanner::TWalk::Loop() {
         }
         if (Pool.Hungry())
             HandOff();
+        if (Main && (++Steps & 1023) == 0)
+            Pool.Pace();
         TLevel& level = *Levels[Depth - 1];
         TDirEntryCursor cursor(level.Entries, level.Pos);
         TDirEntryRef entry;
@@ -746,7 +790,7 @@ void TDirScanner::WalkRoot(TPool& Pool, TWalk& Walk, const std::string& Path) {
         return;
     }
     LoadMountPoints(Pool, Path);
-    Pool.OpenLevels = OpenLevelsPerWalk(Pool.Threads);
+    Pool.OpenLevels = OpenLevelsPerWalk(Pool.MaxThreads);
     TTask task;
     task.Node = &Root;
     task.Fd = std::move(fd);
@@ -763,12 +807,13 @@ void TDirScanner::Scan(const std::string& Path, std::int64_t Threshold) {
     IsBusy.store(true, std::memory_order_release);
     Elapsed.store(0.0, std::memory_order_relaxed);
     HandOffs.store(0, std::memory_order_relaxed);
+    UsedThreads.store(1, std::memory_order_relaxed);
     GroupFileSize = Threshold;
     RunningWalkers.fetch_add(1, std::memory_order_relaxed);
     // A stop that arrived before this point is kept: it ends this scan (see Stop).
     std::exception_ptr failure;
     {
-        TPool pool(*this, ThreadCount > 0 ? ThreadCount : AutomaticThreadCount());
+        TPool pool(*this, ThreadCount > 0 ? ThreadCount : AutomaticThreadCount(), ThreadCount == 0);
         TWalk walk(*this, pool, true);
         try {
             const std::string path = WithoutTrailingDelimiter(Path);

@@ -66,7 +66,11 @@ public:
         return HandOffs.load(std::memory_order_relaxed);
     }
 
-    // The number of threads ThreadCount 0 stands for on this machine.
+    // How many threads walked the last Scan, at most at once.
+    [[nodiscard]] int ThreadsUsed() const noexcept {
+        return UsedThreads.load(std::memory_order_relaxed);
+    }
+    // The number of threads ThreadCount 0 starts with on this machine.
     [[nodiscard]] static int AutomaticThreadCount() noexcept;
 
 private:
@@ -92,6 +96,7 @@ private:
     std::shared_ptr<TScanStatistics> Statistics;
     bool HasScanned = false; // scan thread only
     std::atomic<std::int64_t> HandOffs{0};
+    std::atomic<int> UsedThreads{0};
     std::atomic<bool> IsBusy{false};
     std::atomic<bool> Stopped{false};
     std::atomic<double> Elapsed{0.0};
