@@ -5,7 +5,7 @@
 #
 # Builds bench/qvscan in release mode (build-bench/), generates the trees with the shared
 # generator into $QV_BENCH_DIR (default /tmp/qvbench, outside the repository) when they are
-# missing, warms the caches, then alternates `du -s --apparent-size -l` and qvscan RUNS
+# missing, warms the caches, then alternates `du -s --apparent-size` and qvscan RUNS
 # times (default 7) and prints the medians, their ratio, and the scanner's memory per
 # directory.
 set -euo pipefail
@@ -38,11 +38,11 @@ for tree in "${trees[@]}"; do
         echo "generating $tree in $path ..." >&2
         python3 "$gen" "$tree" "$path" --seed "$(seed_of "$tree")" >&2
     fi
-    du -s --apparent-size -l "$path" >/dev/null 2>&1 || true # warm the caches
+    du -s --apparent-size "$path" >/dev/null 2>&1 || true # warm the caches
     "$qvscan" "$path" >/dev/null
     du_times=() qv_times=()
     for _ in $(seq "$runs"); do
-        du_times+=("$(wall du -s --apparent-size -l "$path")")
+        du_times+=("$(wall du -s --apparent-size "$path")")
         qv_times+=("$(wall "$qvscan" "$path")")
     done
     du_med=$(printf '%s\n' "${du_times[@]}" | median)

@@ -3,6 +3,7 @@
 #include "TestTree.h"
 #include "support/FileVersion.h"
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -37,12 +39,16 @@ std::string ReadFile(const std::string& Path) {
 // Environment variables to set for one run; a null value unsets the variable.
 using TEnv = std::vector<std::pair<const char*, const char*>>;
 
-// Starts the quorvel built beside this test with a private settings folder; standard
-// output goes to OutFd when given, else like standard error to a file in Io.
-pid_t Start(const std::vector<std::string>& Args, const std::string& ConfigHome, const TTempDir& Io,
-            const TEnv& Env = {}, int OutFd = -1) {
-    const std::string exe =
-        ExecutableFileName().substr(0, ExecutableFileName().rfind('/')) + "/quorvel";
+// The folder of the quorvel built beside this test.
+std::string BuildFolder() {
+    return ExecutableFileName().substr(0, ExecutableFileName().rfind('/'));
+}
+
+// Starts Exe with a private settings folder; standard output goes to OutFd when given,
+// else like standard error to a file in Io.
+pid_t StartExe(const std::string& Exe, const std::vector<std::string>& Args,
+               const std::string& ConfigHome, const TTempDir& Io, const TEnv& Env = {},
+               int OutFd = -1) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int out =
@@ -59,14 +65,20 @@ pid_t Start(const std::vector<std::string>& Args, const std::string& ConfigHome,
         ::setenv("LANGUAGE", "en", 1);
         for (const auto& [name, value] : Env)
             value ? ::setenv(name, value, 1) : ::unsetenv(name);
-        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        std::vector<char*> argv{const_cast<char*>(Exe.c_str())};
         for (const std::string& a : Args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
+        ::execv(Exe.c_str(), argv.data());
         ::_exit(127);
     }
     return pid;
+}
+
+// Starts the quorvel built beside this test.
+pid_t Start(const std::vector<std::string>& Args, const std::string& ConfigHome, const TTempDir& Io,
+            const TEnv& Env = {}, int OutFd = -1) {
+    return StartExe(BuildFolder() + "/quorvel", Args, ConfigHome, Io, Env, OutFd);
 }
 
 TRun Wait(pid_t Pid, const TTempDir& Io) {
@@ -82,9 +94,11 @@ TRun Wait(pid_t Pid, const TTempDir& Io) {
 
 // Runs quorvel to its end.
 TRun Quorvel(const std::vector<std::string>& Args, const std::string& ConfigHome,
-             const TEnv& Env = {}, int OutFd = -1) {
+             const TEnv& Env = {}, int OutFd = -1, const std::string& Exe = {}) {
     TTempDir io;
-    return Wait(Start(Args, ConfigHome, io, Env, OutFd), io);
+    return Wait(
+        StartExe(Exe.empty() ? BuildFolder() + "/quorvel" : Exe, Args, ConfigHome, io, Env, OutFd),
+        io);
 }
 
 TEST(CliTest, HelpVersionAndWrongUsage) {
@@ -193,6 +207,77 @@ TEST(CliTest, WithoutADisplayTheWindowPointsToTheExport) {
     const TRun csv = Quorvel({"--export", "csv", t.Path()}, config.Path(), headless);
     EXPECT_EQ(csv.Status, 0) << csv.Err;
     EXPECT_EQ(csv.Out, t.Path() + ",10,1\r\n");
+}
+
+// Every library the dynamic loader mapped for a run of quorvel with Args.
+std::string LoadedLibraries(const std::vector<std::string>& Args, const std::string& ConfigHome) {
+    TTempDir io, debug;
+    const std::string prefix = debug / "ld";
+    const TRun run = Wait(
+        Start(Args, ConfigHome, io, {{"LD_DEBUG", "libs"}, {"LD_DEBUG_OUTPUT", prefix.c_str()}}),
+        io);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    std::string libraries;
+    for (const auto& entry : std::filesystem::directory_iterator(debug.Path()))
+        libraries += ReadFile(entry.path());
+    return libraries;
+}
+
+// What needs no window maps none of the GUI libraries: the window lives in a module that is
+// loaded only for it, beside the program or, installed, in ../lib/quorvel/.
+TEST(CliTest, OnlyTheWindowLoadsTheGuiLibraries) {
+    TTempDir t, config;
+    t.File("a", 10);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"--version"}, {"--export", "csv", t.Path()}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const std::string libraries = LoadedLibraries(args, config.Path());
+        EXPECT_NE(libraries.find("libstdc++"), std::string::npos) << libraries;
+        for (const char* gui :
+             {"Qt6", "libX", "libxcb", "libGL", "fontconfig", "dbus", "quorvel-window"})
+            EXPECT_EQ(libraries.find(gui), std::string::npos) << gui;
+    }
+
+    // A copy of the program: the module beside it or in ../lib/quorvel/, and the window
+    // starts; the module missing or damaged, and a message says which and why.
+    namespace fs = std::filesystem;
+    const TEnv offscreen = {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_RUNTIME_DIR", nullptr}};
+    t.MkDir("bin");
+    t.MkDir("lib/quorvel");
+    fs::copy_file(BuildFolder() + "/quorvel", t / "bin/quorvel");
+    for (const char* place : {"bin", "lib/quorvel"}) {
+        SCOPED_TRACE(place);
+        const std::string module = t / place + "/quorvel-window.so";
+        fs::copy_file(BuildFolder() + "/quorvel-window.so", module);
+        TTempDir io;
+        const pid_t pid = StartExe(t / "bin/quorvel", {t / "a"}, config.Path(), io, offscreen);
+        bool up = false;
+        for (int i = 0; i < 300 && !up; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const std::string maps = ReadFile("/proc/" + std::to_string(pid) + "/maps");
+            up = maps.find(module) != std::string::npos &&
+                 maps.find("libQt6Widgets") != std::string::npos;
+        }
+        ::kill(pid, SIGKILL);
+        const TRun window = Wait(pid, io);
+        EXPECT_TRUE(up) << window.Err;
+        fs::remove(module);
+    }
+
+    const TRun missing = Quorvel({}, config.Path(), offscreen, -1, t / "bin/quorvel");
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("quorvel: The window module is missing"), std::string::npos)
+        << missing.Err;
+    EXPECT_NE(missing.Err.find(t / "bin/../lib/quorvel/quorvel-window.so"), std::string::npos)
+        << missing.Err;
+
+    std::ofstream(t / "bin/quorvel-window.so") << "not a library";
+    const TRun damaged = Quorvel({}, config.Path(), offscreen, -1, t / "bin/quorvel");
+    EXPECT_EQ(damaged.Status, 1);
+    EXPECT_NE(damaged.Err.find("quorvel: The window module " + t / "bin/quorvel-window.so" +
+                               " cannot be loaded: "),
+              std::string::npos)
+        << damaged.Err;
 }
 
 TEST(CliTest, FailuresSayWhyAndLeaveNoFile) {

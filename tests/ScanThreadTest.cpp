@@ -7,6 +7,8 @@
 #include "settings/QvSettings.h"
 #include "tree/TreeTypes.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -169,6 +171,33 @@ TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelowAndAroundAlsoAbove) {
     PumpUntilIdle(dispatcher, list);
 }
 
+// The dispatcher may go while workers whose calls have run are still on their way out of
+// RunAndWait: woken together, they queue for its lock, and the main thread is quicker.
+// None of them may touch the object's memory after that (a scan thread's end event did,
+// and once aborted inside glibc on the stack reused by the next test round).
+TEST(ScanThreadTest, QueuedDispatcherDestroyedWhileWorkersLeaveIt) {
+    constexpr int Workers = 8;
+    alignas(TQueuedDispatcher) std::array<unsigned char, sizeof(TQueuedDispatcher)> storage{};
+    // Read through volatile: for the compiler the bytes of an ended object mean nothing.
+    auto bytes = [&storage] {
+        const volatile unsigned char* p = storage.data();
+        return std::vector<unsigned char>(p, p + storage.size());
+    };
+    for (int round = 0; round < 200; ++round) {
+        auto* dispatcher = std::construct_at(reinterpret_cast<TQueuedDispatcher*>(storage.data()));
+        std::vector<std::thread> workers;
+        for (int i = 0; i < Workers; ++i)
+            workers.emplace_back([dispatcher] { dispatcher->RunAndWait([] {}); });
+        for (int ran = 0, i = 0; ran < Workers && i < 3000; ++i)
+            ran += dispatcher->WaitAndPump(10ms);
+        std::destroy_at(dispatcher);
+        const std::vector<unsigned char> destroyed = bytes();
+        for (std::thread& worker : workers)
+            worker.join();
+        ASSERT_EQ(bytes(), destroyed) << "a worker wrote into the dispatcher in round " << round;
+    }
+}
+
 // Runs until a scan of a deep chain is caught in the middle by Stop (or gives up).
 template <class Stop>
 bool StopWhileScanning(const std::string& Path, Stop&& DoStop, bool& EventSeen) {
@@ -188,6 +217,10 @@ bool StopWhileScanning(const std::string& Path, Stop&& DoStop, bool& EventSeen) 
         const bool caught = root.IsIncomplete();
         EXPECT_FALSE(root.IsScanning());
         PumpUntilIdle(dispatcher, *list);
+        // The dispatcher goes with this round: a thread whose end Shutdown dropped may still
+        // be about to hand it over, and the others may still be leaving it.
+        dispatcher.Close();
+        list->WaitForThreads();
         list.reset();
         if (caught)
             return true;

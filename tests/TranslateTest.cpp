@@ -415,6 +415,19 @@ TEST_F(TranslateTest, CatalogsOfOtherLayoutsAndCharsets) {
     WriteCatalog(folder.Path(), "it", MoImage({{"", Utf8Header}, {"Grouped Files", ""}}));
     ASSERT_TRUE(UseLanguage("it"));
     EXPECT_EQ(Tr("Grouped Files"), "Grouped Files");
+
+    // A key with a plural gives its first form; a key with a context serves no plain key.
+    using namespace std::string_literals;
+    WriteCatalog(folder.Path(), "sv",
+                 MoImage({{"", Utf8Header},
+                          {"File\0Files"s, "Fil\0Filer"s},
+                          {"menu\x04Open", "\u00d6ppna"},
+                          {"Open", "Visa"}}));
+    ASSERT_TRUE(UseLanguage("sv"));
+    EXPECT_EQ(Tr("File"), "Fil");
+    EXPECT_EQ(Tr("Files"), "Files");
+    EXPECT_EQ(Tr("Open"), "Visa");
+    EXPECT_EQ(Tr("menu"), "menu");
 }
 
 TEST_F(TranslateTest, ThreadsTranslateWhileTheLanguageChanges) {

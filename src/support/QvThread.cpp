@@ -15,14 +15,16 @@ namespace qv {
 void TQueuedDispatcher::RunAndWait(const std::function<void()>& Call) {
     auto call = std::make_shared<TCall>();
     call->Function = &Call;
-    std::unique_lock guard(Lock);
-    if (Closed)
+    // The worker's own reference: nothing of the object itself is touched once it waits.
+    const std::shared_ptr<TShared> shared = Shared;
+    std::unique_lock guard(shared->Lock);
+    if (shared->Closed)
         return;
-    Queue.push_back(call);
-    Changed.notify_all();
+    shared->Queue.push_back(call);
+    shared->Changed.notify_all();
     // A call the main thread has taken is waited for even after Close: it runs on the
     // worker's own function object.
-    Changed.wait(guard, [&] { return call->Done || (Closed && !call->Taken); });
+    shared->Changed.wait(guard, [&] { return call->Done || (shared->Closed && !call->Taken); });
 }
 
 int TQueuedDispatcher::Pump() {
@@ -30,17 +32,17 @@ int TQueuedDispatcher::Pump() {
     for (;;) {
         std::shared_ptr<TCall> call;
         {
-            std::lock_guard guard(Lock);
-            if (Queue.empty())
+            std::lock_guard guard(Shared->Lock);
+            if (Shared->Queue.empty())
                 return ran;
-            call = Queue.front();
-            Queue.pop_front();
+            call = Shared->Queue.front();
+            Shared->Queue.pop_front();
             call->Taken = true;
         }
         auto finish = [&] {
-            std::lock_guard guard(Lock);
+            std::lock_guard guard(Shared->Lock);
             call->Done = true;
-            Changed.notify_all();
+            Shared->Changed.notify_all();
         };
         try {
             (*call->Function)();
@@ -55,17 +57,18 @@ int TQueuedDispatcher::Pump() {
 
 int TQueuedDispatcher::WaitAndPump(std::chrono::milliseconds Timeout) {
     {
-        std::unique_lock guard(Lock);
-        Changed.wait_for(guard, Timeout, [&] { return !Queue.empty() || Closed; });
+        std::unique_lock guard(Shared->Lock);
+        Shared->Changed.wait_for(guard, Timeout,
+                                 [&] { return !Shared->Queue.empty() || Shared->Closed; });
     }
     return Pump();
 }
 
 void TQueuedDispatcher::Close() {
-    std::lock_guard guard(Lock);
-    Closed = true;
-    Queue.clear();
-    Changed.notify_all();
+    std::lock_guard guard(Shared->Lock);
+    Shared->Closed = true;
+    Shared->Queue.clear();
+    Shared->Changed.notify_all();
 }
 
 // --- TThreadJoiner -----------------------------------------------------------------------

@@ -28,7 +28,9 @@ public:
 };
 
 // A dispatcher whose main thread is whichever thread calls Pump: for tests and for the
-// command line, which have no event loop.
+// command line, which have no event loop. It may be destroyed while workers whose calls
+// have run (or that Close released) are still on their way out of RunAndWait; no call may
+// begin after that.
 class TQueuedDispatcher final : public TMainThreadDispatcher {
 public:
     ~TQueuedDispatcher() override { Close(); }
@@ -47,10 +49,16 @@ private:
         bool Taken = false;
         bool Done = false;
     };
-    std::mutex Lock;
-    std::condition_variable Changed;
-    std::deque<std::shared_ptr<TCall>> Queue;
-    bool Closed = false;
+    // Apart from the object, and held by every worker inside RunAndWait: a worker released
+    // by the end of its call (or by Close) still takes the lock again on its way out, and
+    // the main thread may destroy the dispatcher before that worker even runs.
+    struct TShared {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        std::deque<std::shared_ptr<TCall>> Queue;
+        bool Closed = false;
+    };
+    const std::shared_ptr<TShared> Shared = std::make_shared<TShared>();
 };
 
 enum TThreadPriority { tpNormal, tpLower };

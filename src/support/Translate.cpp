@@ -3,20 +3,21 @@
 #include "support/QvLogger.h"
 
 #include <algorithm>
-#include <boost/locale/gnu_gettext.hpp>
-#include <boost/locale/message.hpp>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iconv.h>
 #include <iterator>
-#include <locale>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 
 #ifndef QV_INSTALL_PREFIX
 #define QV_INSTALL_PREFIX "/usr/local"
@@ -26,17 +27,23 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
-using TMessageFacet = boost::locale::message_format<char>;
 
 constexpr const char* CatalogDomain = "default";
+
+// Looks keys up by std::string_view, so that Tr makes no string to find one.
+struct TTextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view Text) const noexcept {
+        return std::hash<std::string_view>()(Text);
+    }
+};
+using TTexts = std::unordered_map<std::string, std::string, TTextHash, std::equal_to<>>;
 
 // One language's catalog. It never changes once published, so a thread that took it in Tr
 // can go on reading it while a switch publishes the next one.
 struct TCatalog {
     std::string Language;
-    std::locale Owner; // owns Facet
-    const TMessageFacet* Facet = nullptr;
-    int Domain = 0;
+    TTexts Texts; // key -> its translation in UTF-8; only keys that have one
 };
 
 std::mutex StateLock;                    // guards Current and CustomFolders
@@ -95,9 +102,9 @@ std::optional<std::vector<char>> ReadCatalogFile(const std::string& Path) {
     return data;
 }
 
-// Why the .mo image is unusable, or nullptr when it is sound. The catalog reader trusts
-// the offsets in the file (it reads strings up to their NUL and divides by the hash size
-// minus 2), so only an image checked here is handed to it.
+// Why the .mo image is unusable, or nullptr when it is sound. ReadMoImage trusts the
+// offsets in the file (it reads strings up to their NUL), so only an image checked here is
+// handed to it. The hash table is not used, but a damaged one still marks a damaged file.
 const char* MoImageProblem(const std::vector<char>& Data) {
     const std::uint64_t size = Data.size();
     if (size < 28)
@@ -145,6 +152,76 @@ const char* MoImageProblem(const std::vector<char>& Data) {
     return nullptr;
 }
 
+// Converts Text from the catalog's character set to UTF-8; false when it is not valid there.
+bool ToUtf8(iconv_t Converter, std::string& Text) {
+    std::string result(Text.size() * 4 + 4, '\0');
+    char* in = Text.data();
+    std::size_t inLeft = Text.size();
+    char* out = result.data();
+    std::size_t outLeft = result.size();
+    ::iconv(Converter, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(Converter, &in, &inLeft, &out, &outLeft) == std::size_t(-1) ||
+        ::iconv(Converter, nullptr, nullptr, &out, &outLeft) == std::size_t(-1))
+        return false;
+    result.resize(result.size() - outLeft);
+    Text = std::move(result);
+    return true;
+}
+
+// Fills Texts from an image that MoImageProblem found sound: each key without a context,
+// with the first form of its translation, both in UTF-8. Returns why the image cannot be
+// used, or nullptr.
+const char* ReadMoImage(const std::vector<char>& Data, TTexts& Texts) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(Data.data());
+    const bool littleEndian = bytes[0] == 0xde;
+    const auto word = [&](std::uint64_t At) -> std::uint32_t {
+        const unsigned char* p = bytes + At;
+        if (littleEndian)
+            return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+        return p[3] | (p[2] << 8) | (p[1] << 16) | (std::uint32_t(p[0]) << 24);
+    };
+    const std::uint32_t count = word(8);
+    // Up to the first NUL: a key's plural and a translation's further forms follow it.
+    const auto text = [&](std::uint32_t Table, std::uint32_t Index) {
+        return std::string(Data.data() + word(Table + 8 * Index + 4));
+    };
+    std::string header;
+    for (std::uint32_t i = 0; i < count && header.empty(); ++i)
+        if (word(word(12) + 8 * i) == 0)
+            header = text(word(16), i);
+    const std::size_t at = header.find("charset=");
+    if (at == std::string::npos)
+        return "its header names no character set";
+    const std::string charset =
+        header.substr(at + 8, header.find_first_of(" \t\r\n;", at + 8) - (at + 8));
+    std::string lower = charset;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    iconv_t converter = iconv_t(-1);
+    if (lower != "utf-8" && lower != "utf8") {
+        converter = ::iconv_open("UTF-8", charset.c_str());
+        if (converter == iconv_t(-1))
+            return "its character set is unknown";
+    }
+    const char* problem = nullptr;
+    for (std::uint32_t i = 0; i < count && !problem; ++i) {
+        std::string key = text(word(12), i);
+        std::string value = text(word(16), i);
+        // The header, keys with a context, and keys without a translation serve no Tr.
+        if (key.empty() || value.empty() || key.find('\x04') != std::string::npos)
+            continue;
+        if (converter != iconv_t(-1) && (!ToUtf8(converter, key) || !ToUtf8(converter, value)))
+            problem = "a text is not valid in its character set";
+        else
+            Texts.emplace(std::move(key), std::move(value));
+    }
+    if (converter != iconv_t(-1))
+        ::iconv_close(converter);
+    if (problem)
+        Texts.clear();
+    return problem;
+}
+
 // The catalogs that may serve Language, in order: de_AT, then de. The only Chinese catalog
 // is Simplified, which a bare "zh" gets; zh_TW and zh_HK readers write Traditional
 // characters and are better served by English.
@@ -187,26 +264,12 @@ bool LoadCatalog(TCatalog& Catalog, const std::vector<std::string>& Candidates,
                 LogError("Message catalog " + path + " is ignored: " + problem);
                 continue;
             }
-            try {
-                boost::locale::gnu_gettext::messages_info info;
-                info.language = candidate;
-                info.encoding = "UTF-8";
-                info.paths = {folder};
-                info.domains = {boost::locale::gnu_gettext::messages_info::domain(CatalogDomain)};
-                // The reader gets the image checked above, never the file a second time.
-                info.callback = [&](const std::string& FileName, const std::string&) {
-                    return FileName == path ? *image : std::vector<char>();
-                };
-                TMessageFacet* facet =
-                    boost::locale::gnu_gettext::create_messages_facet<char>(info);
-                Catalog.Owner = std::locale(std::locale::classic(), facet);
-                Catalog.Facet = facet;
-                Catalog.Domain = facet->domain(CatalogDomain);
-                LogDebug("Message catalog " + path + " in use for " + Catalog.Language);
-                return true;
-            } catch (const std::exception& e) {
-                LogError("Message catalog " + path + " is ignored: " + e.what());
+            if (const char* problem = ReadMoImage(*image, Catalog.Texts)) {
+                LogError("Message catalog " + path + " is ignored: " + problem);
+                continue;
             }
+            LogDebug("Message catalog " + path + " in use for " + Catalog.Language);
+            return true;
         }
     }
     return false;
@@ -223,15 +286,10 @@ std::string Tr(const char* MsgId) {
         std::lock_guard guard(StateLock);
         catalog = Current;
     }
-    if (catalog && catalog->Facet) {
-        try {
-            const char* text = catalog->Facet->get(catalog->Domain, nullptr, MsgId);
-            if (text != nullptr && *text != '\0')
-                return text;
-        } catch (const std::exception&) {
-            // The image was checked when it was loaded; should the reader still object,
-            // the key is the best text there is.
-        }
+    if (catalog) {
+        const auto found = catalog->Texts.find(std::string_view(MsgId));
+        if (found != catalog->Texts.end())
+            return found->second;
     }
     return MsgId;
 }
