@@ -62,12 +62,14 @@ std::vector<TDirNode*> ReadEverything(TDirNode& Root, std::int64_t& Sink, bool E
     for (std::size_t i = 0; i < dirs.size(); ++i) {
         TDirNode& dir = *dirs[i];
         Sink += dir.GetSize() + dir.GetFileCount() + dir.Flags() + dir.ScanError();
+        Sink += dir.GetSizeOnDisk();
         Sink += std::int64_t(dir.GetFullPath().size() + dir.GetDisplayName().size());
         if (Expand)
             dir.SetExpanded(true);
         TChildrenLock guard(dir);
         for (TFileSystemNode* child : guard.Children().Items()) {
             Sink += child->GetSize() + child->GetFileCount() + std::int64_t(child->Name().size());
+            Sink += child->GetSizeOnDisk();
             if (child->IsGroupNode() && !child->IsFileGroup())
                 dirs.push_back(static_cast<TDirNode*>(child));
         }
@@ -169,6 +171,8 @@ TEST(ConcurrencyTest, ScanWhileTheWindowReadsLoadsAndExpands) {
     sums = Recompute(root);
     EXPECT_EQ(sums.Bytes, expected.Bytes);
     EXPECT_EQ(sums.Files, expected.Files);
+    // The sizes on disk were handed up while the window read and listed.
+    EXPECT_EQ(root.GetSizeOnDisk(), test::DiskSums(t.Path(), true)[t.Path()].OnDisk);
 }
 
 // The window's way of opening folders: their files are listed on a worker while the scan

@@ -66,6 +66,7 @@ private:
         std::size_t PathLen = 0;
         // The first small file waits here: a group is made only for a second one.
         std::int64_t PendingSmallSize = 0;
+        std::int64_t PendingSmallSizeOnDisk = 0;
         bool HasPendingSmall = false;
         bool SeenEntry = false;
         bool Cut = false;
@@ -136,7 +137,7 @@ void TDirScanner::TWalk::Finish(bool Incomplete) noexcept {
     TDirNode& node = *level.Node;
     if (level.HasPendingSmall) {
         try {
-            node.SettleSingleSmallFile(level.PendingSmallSize);
+            node.SettleSingleSmallFile(level.PendingSmallSize, level.PendingSmallSizeOnDisk);
         } catch (...) {
             // Out of memory for the group: the file is still in the directory's totals.
         }
@@ -231,6 +232,7 @@ void TDirScanner::TWalk::HandleDirectory(TLevel& Level, const char* Name) {
 
 void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     std::int64_t size = 0;
+    std::int64_t onDisk = 0;
     const unsigned char type = Entry.Type;
     if (type == DT_REG || type == DT_LNK || type == DT_UNKNOWN) {
         struct stat st;
@@ -240,8 +242,10 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
             HandleDirectory(Level, Entry.Name);
             return;
         }
-        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
             size = st.st_size;
+            onDisk = std::int64_t(st.st_blocks) * 512;
+        }
     }
     // FIFOs, sockets and devices count as files of length 0 and are never opened.
     TDirNode& node = *Level.Node;
@@ -249,21 +253,25 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     node.AddFilesCount(1);
     node.AddSize(size);
     node.AddFilesSize(size);
+    node.AddSizeOnDisk(onDisk);
     if (size < Scanner.GroupFileSize) {
         TFileGroupNode* group = node.FileGroup();
         if (!group) {
             if (!Level.HasPendingSmall) {
                 Level.HasPendingSmall = true;
                 Level.PendingSmallSize = size;
+                Level.PendingSmallSizeOnDisk = onDisk;
                 return;
             }
             group = node.GetFileGroup();
             group->AddFileCount(1);
             group->AddSize(Level.PendingSmallSize);
+            group->AddSizeOnDisk(Level.PendingSmallSizeOnDisk);
             Level.HasPendingSmall = false;
         }
         group->AddFileCount(1);
         group->AddSize(size);
+        group->AddSizeOnDisk(onDisk);
     }
 }
 
