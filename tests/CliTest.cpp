@@ -176,6 +176,29 @@ TEST(CliTest, SettingsAndOptionsChooseRoundingAndGrouping) {
     EXPECT_EQ(ReadFile(config / "Quorvel/Quorvel.ini"), "[Settings]\r\nFileSizeRounding=1\r\n");
 }
 
+// --size-on-disk adds the CSV's fourth column; the XML formats always carry the value.
+TEST(CliTest, SizeOnDiskColumn) {
+    TTempDir t, config;
+    t.Data("d/f", 5000);
+    const std::string onDisk = std::to_string(test::DiskSums(t / "d", true)[t / "d"].OnDisk);
+    ASSERT_NE(onDisk, "0");
+    const TRun csv = Quorvel({"--export", "csv", "--size-on-disk", t.Path()}, config.Path());
+    EXPECT_EQ(csv.Status, 0) << csv.Err;
+    EXPECT_NE(csv.Out.find(t.Path() + ",5000,1," + onDisk + "\r\n"), std::string::npos) << csv.Out;
+    const TRun plain = Quorvel({"--export", "csv", t.Path()}, config.Path());
+    EXPECT_NE(plain.Out.find(t.Path() + ",5000,1\r\n"), std::string::npos) << plain.Out;
+    // Only the CSV takes the option.
+    const TRun xml = Quorvel({"--export", "xml", "--size-on-disk", t.Path()}, config.Path());
+    EXPECT_EQ(xml.Status, 2);
+    EXPECT_NE(xml.Err.find("Usage:"), std::string::npos);
+    const TRun xml2 = Quorvel({"--export", "xml2", t.Path()}, config.Path());
+    EXPECT_NE(xml2.Out.find("size=\"5000\" filecount=\"1\" sizeondisk=\"" + onDisk + "\""),
+              std::string::npos)
+        << xml2.Out;
+    const TRun help = Quorvel({"--help"}, config.Path());
+    EXPECT_NE(help.Out.find("--size-on-disk"), std::string::npos);
+}
+
 TEST(CliTest, WithoutADisplayTheWindowPointsToTheExport) {
     TTempDir t, config;
     t.File("a", 10);

@@ -65,12 +65,14 @@ std::vector<TDirNode*> ReadEverything(TDirNode& Root, std::int64_t& Sink, bool E
     for (std::size_t i = 0; i < dirs.size(); ++i) {
         TDirNode& dir = *dirs[i];
         Sink += dir.GetSize() + dir.GetFileCount() + dir.Flags() + dir.ScanError();
+        Sink += dir.GetSizeOnDisk();
         Sink += std::int64_t(dir.GetFullPath().size() + dir.GetDisplayName().size());
         if (Expand)
             dir.SetExpanded(true);
         TChildrenLock guard(dir);
         for (TFileSystemNode* child : guard.Children().Items()) {
             Sink += child->GetSize() + child->GetFileCount() + std::int64_t(child->Name().size());
+            Sink += child->GetSizeOnDisk();
             if (child->IsGroupNode() && !child->IsFileGroup())
                 dirs.push_back(static_cast<TDirNode*>(child));
         }
@@ -173,6 +175,8 @@ TEST(ConcurrencyTest, ScanWhileTheWindowReadsLoadsAndExpands) {
     sums = Recompute(root);
     EXPECT_EQ(sums.Bytes, expected.Bytes);
     EXPECT_EQ(sums.Files, expected.Files);
+    // The sizes on disk were handed up while the window read and listed.
+    EXPECT_EQ(root.GetSizeOnDisk(), test::DiskSums(t.Path(), true)[t.Path()].OnDisk);
 }
 
 // The window's way of opening folders: their files are listed on a worker while the scan
@@ -354,6 +358,7 @@ TEST(ConcurrencyTest, TreeChangingUnderTheScan) {
 // What a finished scan says about one directory.
 struct TDirFacts {
     std::int64_t Bytes = 0;
+    std::int64_t OnDisk = 0;
     std::int32_t Files = 0;
     std::int64_t GroupBytes = -1; // -1: no "Grouped Files" node
     std::int32_t GroupFiles = 0;
@@ -368,6 +373,7 @@ std::map<std::string, TDirFacts> Facts(TDirNode& Root) {
     for (TDirNode* dir : ReadEverything(Root, sink, false)) {
         TDirFacts& f = facts[dir->GetFullPath()];
         f.Bytes = dir->GetSize();
+        f.OnDisk = dir->GetSizeOnDisk();
         f.Files = dir->GetFileCount();
         f.Error = dir->ScanError();
         f.Flags = dir->Flags() & (nfIncomplete | nfScanning | nfEmpty | nfOtherFileSystem);
@@ -396,6 +402,8 @@ TEST(ConcurrencyTest, ParallelWalkGivesTheSingleWalksTree) {
     test::MakeChain(t / "chain", 300);
     ASSERT_EQ(::symlink("/nowhere", (t / "a5/b1/dangling").c_str()), 0);
     ASSERT_EQ(::mkfifo((t / "a6/fifo").c_str(), 0644), 0);
+    for (int i = 0; i < 30; ++i)
+        t.Data("a" + std::to_string(i) + "/b" + std::to_string(i % 12) + "/data", 5000 + i);
 
     TRootDirNode single;
     single.SetName(t.Path());
@@ -418,6 +426,7 @@ TEST(ConcurrencyTest, ParallelWalkGivesTheSingleWalksTree) {
             ASSERT_NE(it, got.end()) << path;
             const TDirFacts& have = it->second;
             EXPECT_EQ(have.Bytes, want.Bytes) << path;
+            EXPECT_EQ(have.OnDisk, want.OnDisk) << path;
             EXPECT_EQ(have.Files, want.Files) << path;
             EXPECT_EQ(have.GroupBytes, want.GroupBytes) << path;
             EXPECT_EQ(have.GroupFiles, want.GroupFiles) << path;
@@ -465,9 +474,11 @@ TEST(ConcurrencyTest, ParallelWalkStoppedAtRandomMoments) {
             EXPECT_FALSE(have.Flags & nfScanning) << path;
             if (have.Flags & nfIncomplete) {
                 EXPECT_LE(have.Bytes, want.Bytes) << path;
+                EXPECT_LE(have.OnDisk, want.OnDisk) << path;
                 EXPECT_LE(have.Files, want.Files) << path;
             } else {
                 EXPECT_EQ(have.Bytes, want.Bytes) << path;
+                EXPECT_EQ(have.OnDisk, want.OnDisk) << path;
                 EXPECT_EQ(have.Files, want.Files) << path;
                 EXPECT_EQ(have.Children, want.Children) << path;
             }

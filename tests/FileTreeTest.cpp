@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
+#include <QMenu>
 #include <QTest>
 #include <cerrno>
 #include <cstdlib>
@@ -224,6 +225,63 @@ TEST_F(FileTreeTest, HeaderRulesSortEveryLevelStably) {
     EXPECT_EQ(Model().CompareNodes(Dir_("void"), Dir_("mid"), fcFiles), -1);
     EXPECT_EQ(Model().CompareNodes(Dir_("mid"), Dir_("mid"), fcName), 0);
     EXPECT_LT(Model().CompareNodes(Dir_("big"), Dir_("mid"), fcName), 0);
+}
+
+// The size-on-disk column: hidden until chosen from the header's menu, then formatted like
+// the sizes and sortable; a sparse file's folder sorts by what it takes, not by its length.
+TEST(FileTreeColumns, SizeOnDiskIsOfferedShownAndSorted) {
+    TTempDir dir;
+    dir.Data("dense/d", 40000);
+    dir.File("sparse/s", 1 << 20);
+    TRootDirNode root;
+    root.SetPath(dir.Path());
+    TDirScanner(root).Scan(dir.Path(), 0);
+    TFileTreeSource source;
+    source.RootNode = &root;
+    TVirtualFileTree view(source);
+    view.resize(700, 300);
+    TModelChecker checker(view.Model());
+    view.RebuildRows(dvsTree);
+    test::WaitForListings(view.Model());
+    QHeaderView& header = *view.header();
+    EXPECT_TRUE(header.isSectionHidden(fcSizeOnDisk));
+
+    const std::unique_ptr<QMenu> menu = view.MakeColumnsMenu();
+    QAction* offered = nullptr;
+    for (QAction* action : menu->actions()) {
+        EXPECT_NE(action->text().toStdString(), Tr("名称")) << "the name always shows";
+        if (action->text().toStdString() == Tr("Size on disk"))
+            offered = action;
+    }
+    ASSERT_NE(offered, nullptr);
+    EXPECT_EQ(menu->actions().size(), fcColumnCount - 1);
+    EXPECT_FALSE(offered->isChecked());
+    offered->trigger();
+    EXPECT_FALSE(header.isSectionHidden(fcSizeOnDisk));
+    EXPECT_EQ(header.sectionSize(fcSizeOnDisk), 75);
+    EXPECT_EQ(view.Model().headerData(fcSizeOnDisk, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QString::fromStdString(Tr("Size on disk")));
+
+    const QPersistentModelIndex dense = view.Model().IndexOf(root.FindNodeByPath(dir / "dense"));
+    const QPersistentModelIndex sparse = view.Model().IndexOf(root.FindNodeByPath(dir / "sparse"));
+    const std::int64_t onDisk = test::DiskSums(dir / "dense", true)[dir / "dense"].OnDisk;
+    ASSERT_GT(onDisk, 0);
+    const QModelIndex cell = QModelIndex(dense).siblingAtColumn(fcSizeOnDisk);
+    EXPECT_EQ(cell.data().toString().toStdString(), FormatSizeRoundDown(onDisk));
+    EXPECT_TRUE(cell.data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight);
+    EXPECT_EQ(view.Model().CompareNodes(*root.FindNodeByPath(dir / "dense"),
+                                        *root.FindNodeByPath(dir / "sparse"), fcSizeOnDisk),
+              1);
+    view.SetSort(fcSizeOnDisk, Qt::DescendingOrder);
+    EXPECT_LT(dense.row(), sparse.row());
+    view.SetSort(fcSize, Qt::DescendingOrder);
+    EXPECT_GT(dense.row(), sparse.row());
+
+    // Hidden again from the menu, it keeps its width for the saved state.
+    header.resizeSection(fcSizeOnDisk, 88);
+    view.MakeColumnsMenu()->actions().at(fcSizeOnDisk - 1)->trigger();
+    EXPECT_TRUE(header.isSectionHidden(fcSizeOnDisk));
+    EXPECT_EQ(header.property(HiddenColumnWidthsProperty).toMap().value("4").toInt(), 88);
 }
 
 // A drive as the grid sees it: named by its mount point, shown with its label.

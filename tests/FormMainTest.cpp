@@ -459,8 +459,8 @@ TEST_F(FormMainTest, ViewStateIsWrittenAndReadBackPerResolution) {
         EXPECT_EQ(window.pos(), QPoint(290, 262));
         EXPECT_EQ(window.size(), QSize(700, 500));
         auto& header = *window.VirtualFileTree().header();
-        EXPECT_EQ(ColumnWidthsToString(header), "196,75,113,75");
-        EXPECT_EQ(ColumnPositionsToString(header), "0,1,2,3");
+        EXPECT_EQ(ColumnWidthsToString(header), "196,75,113,75,-75");
+        EXPECT_EQ(ColumnPositionsToString(header), "0,1,2,3,4");
         header.resizeSection(0, 250);
         header.moveSection(3, 1);
         window.VirtualFileTree().HeaderClick(fcSize);
@@ -470,8 +470,8 @@ TEST_F(FormMainTest, ViewStateIsWrittenAndReadBackPerResolution) {
     const std::string ini = Ini();
     EXPECT_NE(ini.find("[1280x1024]"), std::string::npos) << ini;
     EXPECT_NE(ini.find("Position=290,262,990,762"), std::string::npos) << ini;
-    EXPECT_NE(ini.find("ColWidthsTreeView=250,75,113,75"), std::string::npos) << ini;
-    EXPECT_NE(ini.find("ColPositionsTreeView=0,2,3,1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("ColWidthsTreeView=250,75,113,75,-75"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("ColPositionsTreeView=0,2,3,1,4"), std::string::npos) << ini;
     EXPECT_NE(ini.find("DirViewStyle=1"), std::string::npos) << ini;
     EXPECT_NE(ini.find("SortColumn=1"), std::string::npos) << ini;
     EXPECT_NE(ini.find("SortDirection=1"), std::string::npos) << ini;
@@ -480,10 +480,10 @@ TEST_F(FormMainTest, ViewStateIsWrittenAndReadBackPerResolution) {
         TFormMain window;
         EXPECT_EQ(window.GetDirViewStyle(), dvsFlat);
         EXPECT_EQ(window.VirtualFileTree().Model().SortColumn(), fcSize);
-        EXPECT_EQ(ColumnPositionsToString(*window.VirtualFileTree().header()), "0,2,3,1");
+        EXPECT_EQ(ColumnPositionsToString(*window.VirtualFileTree().header()), "0,2,3,1,4");
         ASSERT_EQ(window.Favourites().Entries().size(), 1U);
         window.ActShowTreeView->trigger();
-        EXPECT_EQ(ColumnWidthsToString(*window.VirtualFileTree().header()), "250,75,113,75");
+        EXPECT_EQ(ColumnWidthsToString(*window.VirtualFileTree().header()), "250,75,113,75,-75");
     }
     // Another screen: layout widths and the centred rectangle, the rest carries over.
     SetScreenSize(1024, 768);
@@ -491,9 +491,9 @@ TEST_F(FormMainTest, ViewStateIsWrittenAndReadBackPerResolution) {
     {
         TFormMain window;
         EXPECT_EQ(window.pos(), QPoint(162, 134));
-        EXPECT_EQ(ColumnWidthsToString(*window.VirtualFileTree().header()), "196,75,113,75");
+        EXPECT_EQ(ColumnWidthsToString(*window.VirtualFileTree().header()), "196,75,113,75,-75");
         EXPECT_EQ(window.VirtualFileTree().Model().SortColumn(), fcSize);
-        EXPECT_EQ(ColumnPositionsToString(*window.VirtualFileTree().header()), "0,2,3,1");
+        EXPECT_EQ(ColumnPositionsToString(*window.VirtualFileTree().header()), "0,2,3,1,4");
     }
     ResetAppSettings();
     AppSettings().WriteResolutionString("Position", "10,20,30");
@@ -503,10 +503,23 @@ TEST_F(FormMainTest, ViewStateIsWrittenAndReadBackPerResolution) {
     auto& header = *window.VirtualFileTree().header();
     EXPECT_TRUE(header.isSectionHidden(0));
     EXPECT_FALSE(header.isSectionHidden(1));
-    EXPECT_EQ(ColumnWidthsToString(header), "-196,75,113,75");
+    EXPECT_EQ(ColumnWidthsToString(header), "-196,75,113,75,-75");
     StringToColumnWidths("0,x,,80", header);
     EXPECT_TRUE(header.isSectionHidden(0));
-    EXPECT_EQ(ColumnWidthsToString(header), "0,75,113,80");
+    EXPECT_EQ(ColumnWidthsToString(header), "0,75,113,80,-75");
+    // States saved before the size-on-disk column existed keep it hidden; once shown from
+    // the header's menu it is saved with its width, and a hidden one keeps its width.
+    StringToColumnWidths("196,75,113,75", header);
+    StringToColumnPositions("0,2,3,1", header);
+    EXPECT_TRUE(header.isSectionHidden(fcSizeOnDisk));
+    EXPECT_EQ(ColumnPositionsToString(header), "0,2,3,1,4");
+    window.VirtualFileTree().SetColumnVisible(fcSizeOnDisk, true);
+    header.resizeSection(fcSizeOnDisk, 90);
+    EXPECT_EQ(ColumnWidthsToString(header), "196,75,113,75,90");
+    window.VirtualFileTree().SetColumnVisible(fcSizeOnDisk, false);
+    EXPECT_EQ(ColumnWidthsToString(header), "196,75,113,75,-90");
+    StringToColumnWidths("196,75,113,75,120", header);
+    EXPECT_FALSE(header.isSectionHidden(fcSizeOnDisk));
 }
 
 TEST_F(FormMainTest, SavesEveryFormatThroughTheDialog) {

@@ -2,10 +2,12 @@
 
 #include "platform/DirReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sched.h>
+#include <set>
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -154,6 +157,70 @@ void TTempDir::File(const std::string& Rel, std::int64_t Size) const {
         Fail("create " + path);
     if (::ftruncate(fd.Get(), Size) != 0)
         Fail("truncate " + path);
+}
+
+void TTempDir::Data(const std::string& Rel, std::int64_t Size) const {
+    const std::string path = *this / Rel;
+    MakeDirs(DirOf(path));
+    TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.Valid())
+        Fail("create " + path);
+    const std::string chunk(65536, 'q');
+    for (std::int64_t left = Size; left > 0;) {
+        const auto n =
+            ::write(fd.Get(), chunk.data(), std::size_t(std::min<std::int64_t>(left, 65536)));
+        if (n <= 0)
+            Fail("write " + path);
+        left -= n;
+    }
+    if (::fsync(fd.Get()) != 0)
+        Fail("fsync " + path);
+}
+
+void TTempDir::HardLink(const std::string& Target, const std::string& Rel) const {
+    const std::string path = *this / Rel;
+    MakeDirs(DirOf(path));
+    if (::link((*this / Target).c_str(), path.c_str()) != 0)
+        Fail("link " + path);
+}
+
+std::map<std::string, TDiskSums> DiskSums(const std::string& Root, bool Once) {
+    std::map<std::string, TDiskSums> sums;
+    std::set<std::pair<dev_t, ino_t>> met;
+    std::function<TDiskSums(const std::string&)> walk = [&](const std::string& Dir) {
+        TDiskSums total;
+        if (DIR* d = ::opendir(Dir.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string name = e->d_name;
+                if (name == "." || name == "..")
+                    continue;
+                const std::string path = Dir + "/" + name;
+                struct stat st {};
+                if (::lstat(path.c_str(), &st) != 0)
+                    continue;
+                if (S_ISDIR(st.st_mode)) {
+                    const TDiskSums sub = walk(path);
+                    total.Size += sub.Size;
+                    total.OnDisk += sub.OnDisk;
+                    total.Files += sub.Files;
+                    continue;
+                }
+                if (Once && S_ISREG(st.st_mode) && st.st_nlink > 1 &&
+                    !met.insert({st.st_dev, st.st_ino}).second)
+                    continue;
+                ++total.Files;
+                if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+                    total.Size += st.st_size;
+                    total.OnDisk += std::int64_t(st.st_blocks) * 512;
+                }
+            }
+            ::closedir(d);
+        }
+        sums[Dir] = total;
+        return total;
+    };
+    walk(Root);
+    return sums;
 }
 
 void TTempDir::Symlink(const std::string& Target, const std::string& Rel) const {

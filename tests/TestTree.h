@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace qv::test {
@@ -22,6 +23,10 @@ public:
     void MkDir(const std::string& Rel) const;
     // Creates (or replaces) a file of Size bytes, sparse, creating its directory.
     void File(const std::string& Rel, std::int64_t Size) const;
+    // The same with Size bytes really written, so that the file has its blocks on disk.
+    void Data(const std::string& Rel, std::int64_t Size) const;
+    // Gives the file Target (relative) a further name Rel (a hard link).
+    void HardLink(const std::string& Target, const std::string& Rel) const;
     void Symlink(const std::string& Target, const std::string& Rel) const;
     void Fifo(const std::string& Rel) const;
     void Chmod(const std::string& Rel, unsigned Mode) const;
@@ -29,6 +34,20 @@ public:
 private:
     std::string Root;
 };
+
+// What lstat tells of a directory's subtree: the lengths, the bytes allocated
+// (st_blocks x 512) and the number of entries that are not directories.
+struct TDiskSums {
+    std::int64_t Size = 0;
+    std::int64_t OnDisk = 0;
+    std::int32_t Files = 0;
+    bool operator==(const TDiskSums&) const = default;
+};
+
+// The sums of every directory at and below Root by its path, walked the way the scanner
+// walks (each directory's entries in the order it lists them, a sub-directory entered where
+// it comes). With Once, a regular file with several names counts only at the first met.
+std::map<std::string, TDiskSums> DiskSums(const std::string& Root, bool Once);
 
 // Makes a chain of Levels nested directories "d" below Dir, each holding a 1-byte file "f".
 void MakeChain(const std::string& Dir, int Levels);

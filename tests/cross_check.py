@@ -5,11 +5,12 @@
 
 Builds a tree with symbolic links (to files, to directories, dangling, a loop), hidden
 files, empty and unreadable directories, a FIFO and odd names (blanks, commas, quotes, a
-newline, control characters, bytes that are not UTF-8), runs `quorvel --export csv` and
-checks every directory's size and file count against the sums of lstat over the entries
-below it (each name once, symbolic links with their own length, unreadable directories
-empty). Then the two XML exports are parsed with a real XML parser and must give the same
-tree. As root, quorvel runs as the user nobody, so that the unreadable directories really
+newline, control characters, bytes that are not UTF-8), runs `quorvel --export csv
+--size-on-disk` and checks every directory's size, file count and size on disk against the
+sums of lstat over the entries below it (each name once, symbolic links with their own
+length and blocks, st_blocks x 512 bytes on disk, unreadable directories empty). Then the two
+XML exports are parsed with a real XML parser and must give the same tree, and the plain
+CSV still has its three columns. As root, quorvel runs as the user nobody, so that the unreadable directories really
 are unreadable.
 """
 import csv
@@ -57,28 +58,33 @@ def make_tree(root):
     f(b"partly/visible", 3)
     f(b"partly/closed/hidden-away", 31)
     os.chmod(os.path.join(root, b"partly/closed"), 0)
+    # Files with their blocks written, and a sparse one far larger than what it takes.
+    with open(os.path.join(root, b"plain/written"), "wb") as out:
+        out.write(b"q" * 50000)
+    f(b"plain/deeper/sparse", 1 << 30)
 
 
 def expected_sums(root):
-    """{path: (size, count)} for every directory, as lstat sees the tree."""
+    """{path: (size, count, bytes on disk)} for every directory, as lstat sees the tree."""
     sums = {}
 
     def walk(path):
-        size = count = 0
+        size = count = on_disk = 0
         mode = os.lstat(path).st_mode
         if stat.S_IMODE(mode) & 0o005 != 0o005 and path != root:
-            sums[path] = (0, 0)  # the scanning user (nobody or the owner of 000) cannot list it
-            return 0, 0
+            sums[path] = (0, 0, 0)  # the scanning user (nobody or the owner of 000) cannot list it
+            return 0, 0, 0
         for entry in os.scandir(path):
             st = entry.stat(follow_symlinks=False)
             if stat.S_ISDIR(st.st_mode):
-                s, c = walk(entry.path)
+                s, c, d = walk(entry.path)
             else:
-                s, c = st.st_size, 1
+                s, c, d = st.st_size, 1, st.st_blocks * 512
             size += s
             count += c
-        sums[path] = (size, count)
-        return size, count
+            on_disk += d
+        sums[path] = (size, count, on_disk)
+        return size, count, on_disk
 
     walk(root)
     return sums
@@ -107,7 +113,7 @@ def tree_of(sums, path, top):
     name = xml_name(path if top else os.path.basename(path))
     children = sorted((tree_of(sums, p, False) for p in sums
                        if os.path.dirname(p) == path and p != path), key=repr)
-    return (name, sums[path][0], sums[path][1], children)
+    return (name, sums[path][0], sums[path][1], sums[path][2], children)
 
 
 def parse_xml(data, layout):
@@ -122,7 +128,8 @@ def parse_xml(data, layout):
         else:
             name, size, count = e.get("name"), int(e.get("size")), int(e.get("filecount"))
             kids = list(e.findall("dir"))
-        return (name, size, count, sorted((node(k) for k in kids), key=repr))
+        on_disk = int(e.get("sizeondisk"))
+        return (name, size, count, on_disk, sorted((node(k) for k in kids), key=repr))
 
     return node(root.find("dir"))
 
@@ -139,10 +146,11 @@ def main():
         make_tree(root)
         sums = expected_sums(root)
 
-        data = run(quorvel, ["--export", "csv", "--no-grouping", os.fsdecode(root)], as_nobody)
+        data = run(quorvel, ["--export", "csv", "--no-grouping", "--size-on-disk",
+                             os.fsdecode(root)], as_nobody)
         text = data.decode("utf-8", "surrogateescape")
         rows = list(csv.reader(io.StringIO(text, newline="")))
-        got = {os.fsencode(r[0]): (int(r[1]), int(r[2])) for r in rows}
+        got = {os.fsencode(r[0]): (int(r[1]), int(r[2]), int(r[3])) for r in rows}
         if len(rows) != len(got):
             failures.append("a directory is listed twice")
         for path, want in sorted(sums.items()):
@@ -158,6 +166,13 @@ def main():
             if parsed != want_tree:
                 failures.append("%s export parses into another tree:\n%r\n%r"
                                 % (fmt, parsed, want_tree))
+
+        # Without the option the CSV keeps the three columns its older readers expect.
+        plain = run(quorvel, ["--export", "csv", os.fsdecode(root)], as_nobody)
+        widths = {len(r) for r in csv.reader(io.StringIO(
+            plain.decode("utf-8", "surrogateescape"), newline=""))}
+        if widths != {3}:
+            failures.append("the plain CSV has rows of %r columns" % sorted(widths))
     finally:
         for dirpath, dirnames, _ in os.walk(base):
             for d in dirnames:
@@ -166,7 +181,7 @@ def main():
                     os.chmod(p, 0o755)
         shutil.rmtree(base)
 
-    checked = len(sums) + 2
+    checked = len(sums) + 3
     print("%d passed, %d failed" % (checked - len(failures), len(failures)))
     for f in failures:
         print("FAIL:", f)

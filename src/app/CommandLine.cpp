@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "export/TextExports.h"
 #include "export/TreeTypesExport.h"
 #include "platform/SysError.h"
 #include "scan/ScanThread.h"
@@ -164,25 +165,28 @@ double ScanOnThreads(TRootNode& Root, bool LocalDrives) {
 } // namespace
 
 std::string UsageText() {
-    return Tr(
-        "Usage: quorvel [DIR]\n"
-        "       quorvel --export FORMAT [--output FILE] [--group-size BYTES | --no-grouping]\n"
-        "               [--rounding STYLE] (PATH | --local-drives)\n"
-        "       quorvel --help | --version\n"
-        "\n"
-        "Shows what takes up the space on your disks. With --export, scans PATH (or all\n"
-        "local drives) and writes the result without opening a window.\n"
-        "\n"
-        "  FORMAT               csv, txt, html, xml or xml2 (or 1 to 5)\n"
-        "  --output FILE        write to FILE instead of standard output (\"-\")\n"
-        "  --group-size BYTES   group files smaller than BYTES\n"
-        "  --no-grouping        list every file with its directory\n"
-        "  --rounding STYLE     sizes in txt and html: 1 banker's rounding, 2 round down,\n"
-        "                       0 plain byte counts\n"
-        "  --local-drives       scan every local drive\n"
-        "\n"
-        "Options not given are taken from the settings file. Exit status: 0 done,\n"
-        "1 the path cannot be scanned or the output cannot be written, 2 wrong usage.\n");
+    return Tr("Usage: quorvel [DIR]\n"
+              "       quorvel --export FORMAT [--output FILE] [--group-size BYTES | "
+              "--no-grouping]\n"
+              "               [--rounding STYLE] (PATH | --local-drives)\n"
+              "       quorvel --help | --version\n"
+              "\n"
+              "Shows what takes up the space on your disks. With --export, scans PATH (or all\n"
+              "local drives) and writes the result without opening a window.\n"
+              "\n"
+              "  FORMAT               csv, txt, html, xml or xml2 (or 1 to 5)\n"
+              "  --output FILE        write to FILE instead of standard output (\"-\")\n"
+              "  --group-size BYTES   group files smaller than BYTES\n"
+              "  --no-grouping        list every file with its directory\n"
+              "  --rounding STYLE     sizes in txt and html: 1 banker's rounding, 2 round down,\n"
+              "                       0 plain byte counts\n"
+              "  --local-drives       scan every local drive\n"
+              "\n"
+              "Options not given are taken from the settings file. Exit status: 0 done,\n"
+              "1 the path cannot be scanned or the output cannot be written, 2 wrong usage.\n") +
+           Tr("\n"
+              "More export options:\n"
+              "  --size-on-disk       csv: a fourth column with the bytes allocated on disk\n");
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
@@ -244,6 +248,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             options.Rounding = style;
         } else if (arg == "--local-drives") {
             options.LocalDrives = true;
+        } else if (arg == "--size-on-disk") {
+            options.SizeOnDisk = true;
         } else if (arg == "--") {
             if (i + 2 != Args.size() || !options.Path.empty())
                 return fail(Tr("Give exactly one path."));
@@ -258,7 +264,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
     }
     if (!exportMode) {
         const bool onlyPath = options.Output.empty() && !options.GroupSize && !options.Rounding &&
-                              !options.LocalDrives && !options.Path.empty();
+                              !options.LocalDrives && !options.SizeOnDisk && !options.Path.empty();
         if (!onlyPath)
             return fail(Tr("These options need --export."));
         options.Mode = TCommandLine::cmWindow;
@@ -266,8 +272,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
     }
     if (options.LocalDrives == !options.Path.empty())
         return fail(Tr("Give either a path or --local-drives."));
-    if (!ExportRegistry().FindByCommandName(options.Format))
+    const TExportClass* exportClass = ExportRegistry().FindByCommandName(options.Format);
+    if (!exportClass)
         return fail(Format(Tr("Unknown export format %s."), options.Format));
+    if (options.SizeOnDisk && exportClass != &TCsvTextExport::Class)
+        return fail(Tr("--size-on-disk is for the csv format (the XML formats always have it)."));
     options.Mode = TCommandLine::cmExport;
     return options;
 }
@@ -318,6 +327,8 @@ int RunExport(const TCommandLine& Options, std::ostream& Out, std::ostream& Err)
     // Formats meant for people get the sizes of the chosen rounding; the others byte counts.
     if (exportClass->ExportKind == 2 && (rounding == 1 || rounding == 2))
         exporter->SizeFormatter = SizeFormatterForStyle(rounding);
+    if (auto* csv = dynamic_cast<TCsvTextExport*>(exporter.get()))
+        csv->SizeOnDisk = Options.SizeOnDisk;
     try {
         if ((Options.Output.empty() || Options.Output == "-") && &Out == &std::cout) {
             // Straight to the descriptor, which tells why a write failed.

@@ -17,6 +17,7 @@ struct TCommandLine {
     std::optional<long long> GroupSize; // --group-size; 0 with --no-grouping
     std::optional<int> Rounding;        // --rounding
     bool LocalDrives = false;
+    bool SizeOnDisk = false; // --size-on-disk: the CSV's fourth column
     std::string Path;
     std::string Error; // why the arguments are wrong (Mode is cmUsage then)
 };

@@ -87,7 +87,7 @@ std::string_view TakeToken(std::string_view& Text, std::string_view Delimiters) 
 
 // A hidden section reports width 0; the width it had is kept here, so that a hidden column
 // is saved with its width and shows with it again.
-constexpr const char* HiddenWidthsProperty = "qvHiddenWidths";
+constexpr const char* HiddenWidthsProperty = HiddenColumnWidthsProperty;
 
 int HiddenWidth(const QHeaderView& Columns, int Column) {
     const QVariantMap Widths = Columns.property(HiddenWidthsProperty).toMap();

@@ -43,6 +43,10 @@ void TCsvTextExport::WriteNode(const TFileSystemNode& Node, std::ostream& Stream
     line += QuoteField(FormatSize(Node.GetSize()));
     line += Separator;
     line += std::to_string(Node.GetFileCount());
+    if (SizeOnDisk) {
+        line += Separator;
+        line += QuoteField(FormatSize(Node.GetSizeOnDisk()));
+    }
     line += LineEnd;
     WriteString(Stream, line);
 }

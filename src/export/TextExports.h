@@ -1,5 +1,6 @@
 #pragma once
-// The two plain-text formats: CSV (one line per directory: path, size, file count) and the
+// The two plain-text formats: CSV (one line per directory: path, size, file count, and on
+// request the size on disk as a fourth column) and the
 // text tree (the directories drawn as an indented tree). Both write the names' bytes as
 // the file system gave them, with CR LF line ends, so that the files open the same way on
 // every system they are carried to.
@@ -18,6 +19,9 @@ public:
     [[nodiscard]] const TExportClass& GetClass() const noexcept override { return Class; }
 
     char Separator = ',';
+    // Adds the bytes allocated on disk as a fourth column; off by default, for the readers
+    // that expect three.
+    bool SizeOnDisk = false;
 
 protected:
     void WriteNode(const TFileSystemNode& Node, std::ostream& Stream) override;

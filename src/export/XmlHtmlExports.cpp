@@ -174,12 +174,12 @@ void TXmlTreeExport::WriteFooter(std::ostream& Stream) {
     WriteString(Stream, std::string("</") + AppName + ">");
 }
 
-void TXmlTreeExport::BeginNode(std::ostream& Stream) {
-    WriteString(Stream, "<dir>");
-}
+// The element is opened by WriteNode, which knows the node its attribute describes.
+void TXmlTreeExport::BeginNode(std::ostream&) {}
 
 void TXmlTreeExport::WriteNode(const TFileSystemNode& Node, std::ostream& Stream) {
-    WriteString(Stream, "<name>" + XmlName(Node.Name(), false) + "</name><size>" +
+    WriteString(Stream, "<dir sizeondisk=\"" + FormatSize(Node.GetSizeOnDisk()) + "\"><name>" +
+                            XmlName(Node.Name(), false) + "</name><size>" +
                             FormatSize(Node.GetSize()) + "</size><count>" +
                             std::to_string(Node.GetFileCount()) + "</count>");
 }
@@ -205,7 +205,8 @@ void TXmlTreeExport2::EndChildren(std::ostream&) {}
 void TXmlTreeExport2::WriteNode(const TFileSystemNode& Node, std::ostream& Stream) {
     WriteString(Stream, "<dir name=\"" + XmlName(Node.Name(), true) + "\" size=\"" +
                             FormatSize(Node.GetSize()) + "\" filecount=\"" +
-                            std::to_string(Node.GetFileCount()) + "\">");
+                            std::to_string(Node.GetFileCount()) + "\" sizeondisk=\"" +
+                            FormatSize(Node.GetSizeOnDisk()) + "\">");
 }
 
 // --- HTML ----------------------------------------------------------------------------------

@@ -3,6 +3,9 @@
 // tree (elements, and attributes) and an HTML page with a flat table of every directory,
 // its size, its share of the whole scan as a small bar, and its file count.
 //
+// Every directory element of the XML layouts carries a "sizeondisk" attribute: the bytes
+// allocated on disk (st_blocks x 512), which readers of the older layout simply ignore.
+//
 // Both are written as UTF-8 that a strict parser accepts whatever the names hold: a name
 // is bytes, not necessarily UTF-8, and may contain control characters that XML 1.0 has no
 // way to express. Such bytes come out as U+FFFD; the rest of the name stays as it is.

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace qv {
@@ -140,10 +141,9 @@ std::uint16_t AttributesOf(unsigned Mode, std::uint64_t StatxAttributes,
     return a;
 }
 
-int ListDirectoryFiles(
-    const std::string& Dir, bool FollowLast,
-    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>& Each,
-    const std::atomic<bool>* Stop) {
+int ListDirectoryFiles(const std::string& Dir, bool FollowLast,
+                       const std::function<void(const char* Name, const TListedFile& File)>& Each,
+                       const std::atomic<bool>* Stop) {
     int error = 0;
     TFd fd = OpenDirectory(Dir, FollowLast, error);
     if (!fd.Valid())
@@ -161,12 +161,21 @@ int ListDirectoryFiles(
             continue;
         struct statx sx;
         if (::statx(fd.Get(), entry.Name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                    STATX_TYPE | STATX_MODE | STATX_SIZE, &sx) != 0)
+                    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO,
+                    &sx) != 0)
             continue; // vanished since it was listed
         if (S_ISDIR(sx.stx_mode))
             continue;
-        Each(entry.Name, std::int64_t(sx.stx_size),
-             AttributesOf(sx.stx_mode, sx.stx_attributes & sx.stx_attributes_mask, entry.Name));
+        TListedFile file;
+        file.Size = std::int64_t(sx.stx_size);
+        file.SizeOnDisk = std::int64_t(sx.stx_blocks) * 512;
+        file.Attributes =
+            AttributesOf(sx.stx_mode, sx.stx_attributes & sx.stx_attributes_mask, entry.Name);
+        file.Regular = S_ISREG(sx.stx_mode);
+        file.Links = sx.stx_nlink;
+        file.Dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        file.Ino = sx.stx_ino;
+        Each(entry.Name, file);
     }
     return 0;
 }

@@ -99,12 +99,22 @@ private:
 [[nodiscard]] std::uint16_t AttributesOf(unsigned Mode, std::uint64_t StatxAttributes,
                                          std::string_view Name) noexcept;
 
+// What a listing reports of one entry.
+struct TListedFile {
+    std::int64_t Size = 0;       // the length; a symbolic link's own length
+    std::int64_t SizeOnDisk = 0; // the bytes allocated (st_blocks x 512)
+    std::uint16_t Attributes = 0;
+    bool Regular = false;    // a regular file
+    std::uint32_t Links = 1; // number of names (hard links)
+    std::uint64_t Dev = 0;   // device and inode, which tell the names of one file apart
+    std::uint64_t Ino = 0;
+};
+
 // Calls Each for every entry of Dir that is not a directory, in the order of the file
-// system, with its length (symbolic links: their own length) and attribute word. Returns 0,
-// or the errno when Dir cannot be opened or read; ECANCELED when Stop was set meanwhile.
-int ListDirectoryFiles(
-    const std::string& Dir, bool FollowLast,
-    const std::function<void(const char* Name, std::int64_t Size, std::uint16_t Attributes)>& Each,
-    const std::atomic<bool>* Stop = nullptr);
+// system. Returns 0, or the errno when Dir cannot be opened or read; ECANCELED when Stop
+// was set meanwhile.
+int ListDirectoryFiles(const std::string& Dir, bool FollowLast,
+                       const std::function<void(const char* Name, const TListedFile& File)>& Each,
+                       const std::atomic<bool>* Stop = nullptr);
 
 } // namespace qv

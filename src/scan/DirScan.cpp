@@ -215,6 +215,7 @@ private:
         TJoin* Join = nullptr; // set once a part of this directory went to another thread
         // The first small file waits here: a group is made only for a second one.
         std::int64_t PendingSmallSize = 0;
+        std::int64_t PendingSmallSizeOnDisk = 0;
         bool HasPendingSmall = false;
         bool SeenEntry = false;
         bool Cut = false;
@@ -447,7 +448,7 @@ void TDirScanner::TWalk::Finish(bool Incomplete) noexcept {
     TDirNode& node = *level.Node;
     if (level.HasPendingSmall) {
         try {
-            node.SettleSingleSmallFile(level.PendingSmallSize);
+            node.SettleSingleSmallFile(level.PendingSmallSize, level.PendingSmallSizeOnDisk);
         } catch (...) {
             // Out of memory for the group: the file is still in the directory's totals.
         }
@@ -624,6 +625,8 @@ void TDirScanner::TWalk::HandOff() {
 
 void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     std::int64_t size = 0;
+    std::int64_t onDisk = 0;
+    std::int64_t modified = 0;
     const unsigned char type = Entry.Type;
     if (type == DT_REG || type == DT_LNK || type == DT_UNKNOWN) {
         struct stat st;
@@ -633,12 +636,11 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
             HandleDirectory(Level, Entry.Name);
             return;
         }
-        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
             size = st.st_size;
-        if (Statistics)
-            Record(Entry.Name, size, std::int64_t(st.st_blocks) * 512, st.st_mtim.tv_sec);
-    } else if (Statistics) {
-        Record(Entry.Name, 0, 0, 0);
+            onDisk = std::int64_t(st.st_blocks) * 512;
+        }
+        modified = st.st_mtim.tv_sec;
     }
     // FIFOs, sockets and devices count as files of length 0 and are never opened.
     TDirNode& node = *Level.Node;
@@ -646,21 +648,27 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
     node.AddFilesCount(1);
     node.AddSize(size);
     node.AddFilesSize(size);
+    node.AddSizeOnDisk(onDisk);
+    if (Statistics)
+        Record(Entry.Name, size, onDisk, modified);
     if (size < Scanner.GroupFileSize) {
         TFileGroupNode* group = node.FileGroup();
         if (!group) {
             if (!Level.HasPendingSmall) {
                 Level.HasPendingSmall = true;
                 Level.PendingSmallSize = size;
+                Level.PendingSmallSizeOnDisk = onDisk;
                 return;
             }
             group = node.GetFileGroup();
             group->AddFileCount(1);
             group->AddSize(Level.PendingSmallSize);
+            group->AddSizeOnDisk(Level.PendingSmallSizeOnDisk);
             Level.HasPendingSmall = false;
         }
         group->AddFileCount(1);
         group->AddSize(size);
+        group->AddSizeOnDisk(onDisk);
     }
 }
 

@@ -18,13 +18,14 @@ TFileList ListFilesWith(const std::string& Dir, bool FollowLast,
     TFileList list;
     list.Error = ListDirectoryFiles(
         Dir, FollowLast,
-        [&](const char* Name, std::int64_t Size, std::uint16_t Attributes) {
-            if (!Filter(Size))
+        [&](const char* Name, const TListedFile& File) {
+            if (!Filter(File.Size))
                 return;
             auto file = std::make_unique<TFileNode>();
-            file->SetSize(Size);
+            file->SetSize(File.Size);
+            file->SetSizeOnDisk(File.SizeOnDisk);
             file->SetName(Name);
-            file->SetAttributes(Attributes);
+            file->SetAttributes(File.Attributes);
             list.Files.push_back(std::move(file));
         },
         Stop);

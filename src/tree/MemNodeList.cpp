@@ -23,7 +23,9 @@ std::uint32_t TMemNodeList::CapacityFor(std::uint32_t count) noexcept {
 }
 
 int TMemNodeList::Add(TFileSystemNode* Node) {
-    const std::uint32_t n = ItemCount.load(std::memory_order_relaxed);
+    const auto n = std::uint32_t(Count());
+    if (n == OwnsBit - 1)
+        throw std::bad_alloc();
     if (n == CapacityFor(n)) {
         // The array holds plain pointers, so realloc may grow it in place.
         auto* grown = static_cast<TFileSystemNode**>(
@@ -33,14 +35,14 @@ int TMemNodeList::Add(TFileSystemNode* Node) {
         Data = grown;
     }
     Data[n] = Node;
-    ItemCount.store(n + 1, std::memory_order_relaxed);
+    SetCount(n + 1);
     return int(n);
 }
 
 void TMemNodeList::Clear() noexcept {
-    const std::uint32_t n = ItemCount.load(std::memory_order_relaxed);
-    ItemCount.store(0, std::memory_order_relaxed);
-    if (OwnsObjects)
+    const auto n = std::uint32_t(Count());
+    SetCount(0);
+    if (OwnsObjects())
         for (std::uint32_t i = 0; i < n; ++i)
             delete Data[i];
     std::free(Data);
@@ -48,7 +50,7 @@ void TMemNodeList::Clear() noexcept {
 }
 
 void TMemNodeList::Release() noexcept {
-    ItemCount.store(0, std::memory_order_relaxed);
+    SetCount(0);
     std::free(Data);
     Data = nullptr;
 }
@@ -59,13 +61,13 @@ TFileSystemNode* TMemNodeList::Extract(int Index) {
         throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
     TFileSystemNode* node = Data[Index];
     std::memmove(Data + Index, Data + Index + 1, std::size_t(n - Index - 1) * sizeof(*Data));
-    ItemCount.store(std::uint32_t(n - 1), std::memory_order_relaxed);
+    SetCount(std::uint32_t(n - 1));
     return node;
 }
 
 void TMemNodeList::Delete(int Index) {
     TFileSystemNode* node = Extract(Index);
-    if (OwnsObjects)
+    if (OwnsObjects())
         delete node;
 }
 

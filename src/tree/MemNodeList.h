@@ -17,7 +17,7 @@ class TFileSystemNode;
 class TMemNodeList {
 public:
     // An owning list frees an entry when it is deleted, cleared, or when the list is freed.
-    explicit TMemNodeList(bool OwnsObjects) noexcept : OwnsObjects(OwnsObjects) {}
+    explicit TMemNodeList(bool OwnsObjects) noexcept : CountWord(OwnsObjects ? OwnsBit : 0) {}
     TMemNodeList(const TMemNodeList&) = delete;
     TMemNodeList& operator=(const TMemNodeList&) = delete;
     ~TMemNodeList();
@@ -30,7 +30,7 @@ public:
     // Removes every entry without freeing any: the caller has taken them over.
     void Release() noexcept;
     [[nodiscard]] int Count() const noexcept {
-        return int(ItemCount.load(std::memory_order_relaxed));
+        return int(CountWord.load(std::memory_order_relaxed) & ~OwnsBit);
     }
     // Removes the entry at Index (freeing it when owning); throws std::out_of_range.
     void Delete(int Index);
@@ -49,11 +49,19 @@ public:
 
 private:
     static std::uint32_t CapacityFor(std::uint32_t count) noexcept;
+    [[nodiscard]] bool OwnsObjects() const noexcept {
+        return CountWord.load(std::memory_order_relaxed) & OwnsBit;
+    }
+    void SetCount(std::uint32_t Count) noexcept {
+        CountWord.store((CountWord.load(std::memory_order_relaxed) & OwnsBit) | Count,
+                        std::memory_order_relaxed);
+    }
 
+    // The ownership rides in the top bit of the count, so that the list ends after twelve
+    // bytes and the owning directory node can put a field of its own behind it.
+    static constexpr std::uint32_t OwnsBit = 0x80000000u;
     TFileSystemNode** Data = nullptr;
-    std::atomic<std::uint32_t> ItemCount{0};
-    // Packed into what would otherwise be padding of the owning node.
-    bool OwnsObjects;
+    std::atomic<std::uint32_t> CountWord;
 };
 
 } // namespace qv

@@ -4,6 +4,7 @@
 #include "support/Translate.h"
 
 #include <memory>
+#include <mutex>
 
 namespace qv {
 
@@ -37,6 +38,11 @@ std::string FormatClassError(const char* ClassName) {
 
 } // namespace
 
+std::mutex& SizeOnDiskLock() noexcept {
+    static std::mutex lock;
+    return lock;
+}
+
 std::string JoinPath(std::string_view Dir, std::string_view Name) {
     std::string path;
     path.reserve(Dir.size() + 1 + Name.size());
@@ -60,9 +66,44 @@ void TFileSystemNode::SetPath(std::string_view Path) {
 void TFileSystemNode::Clear() {
     NodeName.Assign({});
     SetSize(0);
-    SetAttributes(0);
+    AttrsAndBlocks.store(0, std::memory_order_relaxed);
     SetScanError(0);
     SetImageIndex(-1);
+}
+
+void TFileSystemNode::SetSizeOnDisk(std::int64_t Value) noexcept {
+    std::uint64_t word = AttrsAndBlocks.load(std::memory_order_relaxed);
+    while (!AttrsAndBlocks.compare_exchange_weak(
+        word, (std::uint64_t(Value / 512) << 16) | (word & 0xFFFF), std::memory_order_relaxed))
+        ;
+}
+
+void TFileSystemNode::SetAttributes(std::uint16_t Value) noexcept {
+    std::uint64_t word = AttrsAndBlocks.load(std::memory_order_relaxed);
+    while (!AttrsAndBlocks.compare_exchange_weak(word, (word & ~std::uint64_t(0xFFFF)) | Value,
+                                                 std::memory_order_relaxed))
+        ;
+}
+
+void TFileSystemNode::PassSizeOnDiskUp(std::int64_t Delta, bool Gone) const noexcept {
+    if (Delta == 0)
+        return;
+    const TFileSystemNode* child = this;
+    for (TGroupNode* up = Parent(); up; child = up, up = up->Parent()) {
+        const bool skipped = up->SkipsInTotals(*child);
+        // A directory's grouped files are its own unlisted files: a listing of them changes
+        // nothing there, but files that left the disk leave its total too.
+        if (skipped && !(Gone && child->IsFileGroup()))
+            return;
+        // A directory being scanned counts its files itself, and its sub-directories when
+        // they end: only a change inside a finished sub-directory is its business.
+        const bool scanning = up->IsScanning();
+        if (scanning && (child->NodeKind() == nkFile || child->IsFileGroup()))
+            return;
+        up->AddSizeOnDiskUnits(Delta / 512);
+        if (scanning)
+            return;
+    }
 }
 
 void TFileSystemNode::SetScanError(int Value) noexcept {
@@ -116,6 +157,23 @@ void TFileSystemNode::Delete() {
     TGroupNode* parent = Parent();
     if (!parent)
         return;
+    const bool counted = !parent->SkipsInTotals(*this) || IsFileGroup();
+    if (counted) {
+        std::lock_guard guard(SizeOnDiskLock());
+        PassSizeOnDiskUp(-StoredSizeOnDisk(), true);
+    }
+    // A directory that has not listed its files counts its grouped ones as its own unlisted
+    // files: those that go leave them.
+    const TGroupNode* group = IsFileGroup()           ? static_cast<const TGroupNode*>(this)
+                              : parent->IsFileGroup() ? parent
+                                                      : nullptr;
+    TGroupNode* dir = group ? group->Parent() : nullptr;
+    if (counted && dir && !dir->IsFileGroup() && !dir->IsFilesLoaded()) {
+        auto* owner = static_cast<TDirNode*>(dir);
+        owner->AddFilesSize(-StoredSize());
+        owner->AddFilesCount(
+            -(group == this ? static_cast<const TGroupNode*>(this)->StoredFileCount() : 1));
+    }
     parent->RemoveChild(this); // frees this object: touch no member from here on
     parent->UpdateTotalsUpward();
 }
@@ -157,6 +215,10 @@ std::int64_t TGroupNode::GetSize() const {
     return IsScanning() || IsIncomplete() ? ComputeSize() : StoredSize();
 }
 
+std::int64_t TGroupNode::GetSizeOnDisk() const {
+    return IsScanning() ? ComputeSizeOnDisk() : StoredSizeOnDisk();
+}
+
 void TGroupNode::Clear() {
     TFileSystemNode::Clear();
     {
@@ -168,9 +230,20 @@ void TGroupNode::Clear() {
 }
 
 void TGroupNode::ResetFilesSize() noexcept {
-    FilesSize.store(0, std::memory_order_relaxed);
+    if (IsFileGroup())
+        return;
+    auto* dir = static_cast<TDirNode*>(this);
+    dir->FilesSize.store(0, std::memory_order_relaxed);
+    dir->FilesCount.store(0, std::memory_order_relaxed);
+}
+
+void TGroupNode::AddFilesSize(std::int64_t Value) {
     if (!IsFileGroup())
-        static_cast<TDirNode*>(this)->FilesCount.store(0, std::memory_order_relaxed);
+        AddRelaxed(static_cast<TDirNode*>(this)->FilesSize, Value);
+}
+
+std::int64_t TGroupNode::GetFilesSize() const noexcept {
+    return IsFileGroup() ? 0 : LoadRelaxed(static_cast<const TDirNode*>(this)->FilesSize);
 }
 
 std::int32_t TGroupNode::GetFilesCount() const noexcept {
@@ -195,6 +268,19 @@ std::int64_t TGroupNode::ComputeSize() const {
     return size;
 }
 
+std::int64_t TGroupNode::ComputeSizeOnDisk() const {
+    std::int64_t size = StoredSizeOnDisk();
+    if (HasChildren())
+        if (TMemNodeList* list = TryLockChildren()) {
+            for (const TFileSystemNode* child : list->Items())
+                if (child->IsGroupNode() && !child->IsFileGroup() &&
+                    static_cast<const TGroupNode*>(child)->IsScanning())
+                    size += child->GetSizeOnDisk();
+            UnlockChildren();
+        }
+    return size;
+}
+
 std::int32_t TGroupNode::ComputeFileCount() const {
     std::int32_t count = IsFilesLoaded() ? 0 : GetFilesCount();
     if (HasChildren())
@@ -210,19 +296,32 @@ std::int32_t TGroupNode::ComputeFileCount() const {
 void TGroupNode::UpdateTotals() {
     if (IsScanning())
         return;
+    std::lock_guard handOver(SizeOnDiskLock());
     // Unlike the live getters this waits for the lock: a skipped child would be stored.
-    std::int64_t size = IsFilesLoaded() ? 0 : GetFilesSize();
-    std::int32_t count = IsFilesLoaded() ? 0 : GetFilesCount();
+    const bool loaded = IsFilesLoaded();
+    std::int64_t size = loaded ? 0 : GetFilesSize();
+    std::int32_t count = loaded ? 0 : GetFilesCount();
+    std::int64_t onDisk = 0;
     {
         TChildrenLock guard(*this);
         for (const TFileSystemNode* child : guard.Children().Items())
             if (!SkipsInTotals(*child)) {
                 size += child->GetSize();
                 count += child->GetFileCount();
+                // A directory still being scanned hands its total over when it ends.
+                if (!child->IsGroupNode() || !static_cast<const TGroupNode*>(child)->IsScanning())
+                    onDisk += child->StoredSizeOnDisk();
             }
     }
     SetSize(size);
     FileCount.store(count, std::memory_order_relaxed);
+    // Without its files as nodes the node's own share is known only inside its stored total,
+    // which every change below has reached already.
+    if (loaded) {
+        const std::int64_t delta = onDisk - StoredSizeOnDisk();
+        SetSizeOnDisk(onDisk);
+        PassSizeOnDiskUp(delta);
+    }
 }
 
 void TGroupNode::UpdateTotalsUpward() {
@@ -398,6 +497,11 @@ void TDirNode::Clear() {
 }
 
 void TDirNode::ClearForRescan() {
+    {
+        std::lock_guard guard(SizeOnDiskLock());
+        PassSizeOnDiskUp(-StoredSizeOnDisk());
+        SetSizeOnDisk(0);
+    }
     Group.store(nullptr, std::memory_order_relaxed);
     {
         TChildrenLock guard(*this);
@@ -415,9 +519,17 @@ bool TDirNode::AcceptsFile(std::int64_t FileSize) const {
 }
 
 void TDirNode::SetScanning(bool Value) {
-    TGroupNode::SetScanning(Value);
-    if (Value)
+    if (Value) {
+        TGroupNode::SetScanning(true);
         return;
+    }
+    {
+        // The end of the scan and the hand-over of the total are one step for every other
+        // hand-over and for UpdateTotals: none counts the directory twice or not at all.
+        std::lock_guard guard(SizeOnDiskLock());
+        if (TakeFlag(nfScanning))
+            PassSizeOnDiskUp(StoredSizeOnDisk());
+    }
     std::unique_ptr<TFileSystemNode> dissolved;
     {
         TChildrenLock guard(*this);
@@ -435,7 +547,7 @@ void TDirNode::SetScanning(bool Value) {
     }
 }
 
-void TDirNode::SettleSingleSmallFile(std::int64_t FileSize) {
+void TDirNode::SettleSingleSmallFile(std::int64_t FileSize, std::int64_t SizeOnDisk) {
     {
         TChildrenLock guard(*this);
         // A listing under way was asked for the grouped split: the file needs its group.
@@ -447,6 +559,7 @@ void TDirNode::SettleSingleSmallFile(std::int64_t FileSize) {
     TFileGroupNode* group = GetFileGroup();
     group->AddFileCount(1);
     group->AddSize(FileSize);
+    group->AddSizeOnDisk(SizeOnDisk);
 }
 
 TFileGroupNode* TDirNode::GetFileGroup() {
@@ -557,6 +670,11 @@ TFileGroupNode::TFileGroupNode() : TGroupNode(nkFileGroup) {
 void TFileGroupNode::AddSize(std::int64_t Value) {
     if (!IsFilesLoaded())
         TGroupNode::AddSize(Value);
+}
+
+void TFileGroupNode::AddSizeOnDisk(std::int64_t Value) noexcept {
+    if (!IsFilesLoaded())
+        TGroupNode::AddSizeOnDisk(Value);
 }
 
 bool TFileGroupNode::IsScanning() const {

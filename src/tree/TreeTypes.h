@@ -24,6 +24,16 @@
 //   files are listed: a listing and the grouping never disagree about a file.
 // - A listing made on a worker (ListFiles) never touches the node: it gets the path and the
 //   filter in a TFileListRequest and returns nodes that belong to no tree yet.
+// - The size on disk has no field for a directory's unlisted files (there is no room), so
+//   it is kept as one stored total per node that changes only by what is added to it: the
+//   scan adds each file to its directory, and a directory that stops being scanned hands
+//   its total to its parent (SetScanning); whatever else changes a node's total (Delete,
+//   ClearForRescan, UpdateTotals of a node whose files are listed) passes the difference to
+//   the ancestors that count the node, up to the first one being scanned, which passes it on
+//   when it ends. These hand-overs are serialised among themselves by one lock, so that no
+//   total is counted twice or lost between a directory's end and a recount of its parent.
+//   While a directory is scanned, its live value adds the live values of its children that
+//   are still being scanned to the stored one.
 
 #include "tree/MemNodeList.h"
 #include "tree/NodeLock.h"
@@ -126,6 +136,12 @@ public:
     // Bytes in the subtree: stored, or computed live while a directory is being scanned.
     [[nodiscard]] virtual std::int64_t GetSize() const { return LoadRelaxed(Size); }
     virtual void AddSize(std::int64_t Value) { AddRelaxed(Size, Value); }
+    // Bytes allocated on disk for the subtree (st_blocks x 512): stored, or computed live
+    // while a directory is being scanned. Kept in whole 512-byte units.
+    [[nodiscard]] virtual std::int64_t GetSizeOnDisk() const { return StoredSizeOnDisk(); }
+    // Adds Value (a multiple of 512) to the stored size on disk; safe against writers of
+    // the attribute word it shares.
+    virtual void AddSizeOnDisk(std::int64_t Value) noexcept { AddSizeOnDiskUnits(Value / 512); }
     // The class name, for messages.
     [[nodiscard]] virtual const char* ClassName() const = 0;
 
@@ -154,10 +170,15 @@ public:
     // The stored size, as the scan left it (GetSize is what a reader normally wants).
     [[nodiscard]] std::int64_t StoredSize() const noexcept { return LoadRelaxed(Size); }
     void SetSize(std::int64_t Value) noexcept { Size.store(Value, std::memory_order_relaxed); }
-    [[nodiscard]] std::uint16_t Attributes() const noexcept { return LoadRelaxed(Attrs); }
-    void SetAttributes(std::uint16_t Value) noexcept {
-        Attrs.store(Value, std::memory_order_relaxed);
+    // The stored size on disk, as the scan left it (GetSizeOnDisk is what a reader wants).
+    [[nodiscard]] std::int64_t StoredSizeOnDisk() const noexcept {
+        return (std::int64_t(LoadRelaxed(AttrsAndBlocks)) >> 16) * 512;
     }
+    void SetSizeOnDisk(std::int64_t Value) noexcept;
+    [[nodiscard]] std::uint16_t Attributes() const noexcept {
+        return std::uint16_t(LoadRelaxed(AttrsAndBlocks));
+    }
+    void SetAttributes(std::uint16_t Value) noexcept;
     // 0, or the errno of opening the directory's listing; values beyond 16 bits become 1.
     [[nodiscard]] std::int16_t ScanError() const noexcept { return LoadRelaxed(Error); }
     void SetScanError(int Value) noexcept;
@@ -189,6 +210,17 @@ protected:
 
     TNodeKind NodeKind() const noexcept { return Kind; }
 
+    // Adds Units 512-byte units to the size on disk in one atomic step on the whole word,
+    // so that a concurrent change of the attributes is never lost.
+    void AddSizeOnDiskUnits(std::int64_t Units) noexcept {
+        AttrsAndBlocks.fetch_add(std::uint64_t(Units) << 16, std::memory_order_relaxed);
+    }
+    // Adds Delta to the size on disk of every ancestor that counts this node, up to and
+    // including the first one being scanned (its own end passes the total on). With Gone,
+    // the files left the disk: a directory that counts its grouped files as its own unlisted
+    // files loses them too. The caller holds SizeOnDiskLock().
+    void PassSizeOnDiskUp(std::int64_t Delta, bool Gone = false) const noexcept;
+
 private:
     friend class TGroupNode;
     friend class TFileGroupNode;
@@ -196,7 +228,9 @@ private:
     TGroupNode* ParentNode = nullptr;
     TNodeName NodeName;
     std::atomic<std::int64_t> Size{0};
-    std::atomic<std::uint16_t> Attrs{0};
+    // The attribute word in the low 16 bits, the size on disk in 512-byte units (signed) in
+    // the high 48: one word, so that a directory node keeps its allocation size.
+    std::atomic<std::uint64_t> AttrsAndBlocks{0};
     std::atomic<std::int16_t> Error{0};
     std::atomic<std::int16_t> Image{-1};
     const TNodeKind Kind;
@@ -210,6 +244,9 @@ public:
     void SetFileCount(std::int32_t) override {}
     [[nodiscard]] const char* ClassName() const override { return "TFileNode"; }
 };
+
+// The lock that serialises the hand-overs of sizes on disk between nodes (see the top).
+[[nodiscard]] std::mutex& SizeOnDiskLock() noexcept;
 
 // RAII holder of a group node's child lock (LockChildren / UnlockChildren).
 class TChildrenLock;
@@ -226,6 +263,7 @@ public:
     void Clear() override;
     [[nodiscard]] TNodeType GetNodeType() const override { return ntDirectory; }
     [[nodiscard]] std::int64_t GetSize() const override;
+    [[nodiscard]] std::int64_t GetSizeOnDisk() const override;
 
     // The Scanning flag (a file group follows its directory).
     [[nodiscard]] virtual bool IsScanning() const { return HasFlag(nfScanning); }
@@ -234,7 +272,7 @@ public:
     virtual void SetScanning(bool Value) { SetFlag(nfScanning, Value); }
     virtual void AddFileCount(std::int32_t Value) { AddRelaxed(FileCount, Value); }
     // Bytes of files directly in this directory that are not child nodes.
-    virtual void AddFilesSize(std::int64_t Value) { AddRelaxed(FilesSize, Value); }
+    virtual void AddFilesSize(std::int64_t Value);
     // Creates the file nodes of this node once: the number added, or -1 when they were
     // loaded before. A directory that cannot be listed adds none and stays unloaded, so
     // its totals keep its files and a later call tries again. Runs on the GUI thread.
@@ -278,6 +316,9 @@ public:
     // list is locked at the moment (the answer is then a little low, never blocked).
     [[nodiscard]] std::int64_t ComputeSize() const;
     [[nodiscard]] std::int32_t ComputeFileCount() const;
+    // The stored size on disk plus the live values of the child directories still being
+    // scanned (the others have handed theirs over); never blocked either.
+    [[nodiscard]] std::int64_t ComputeSizeOnDisk() const;
     // UpdateTotals on this node and each group ancestor.
     void UpdateTotalsUpward();
     // The node whose full path is Path, searched below this node by whole path components
@@ -285,7 +326,7 @@ public:
     [[nodiscard]] TFileSystemNode* FindNodeByPath(std::string_view Path) const;
     // Forgets the files directly in this directory that are not child nodes (size and count).
     void ResetFilesSize() noexcept;
-    [[nodiscard]] std::int64_t GetFilesSize() const noexcept { return LoadRelaxed(FilesSize); }
+    [[nodiscard]] std::int64_t GetFilesSize() const noexcept;
     // Number of files directly in this directory that are not child nodes (kept so that
     // UpdateTotals cannot lose them); 0 for a "Grouped Files" node, which has no own files.
     [[nodiscard]] std::int32_t GetFilesCount() const noexcept;
@@ -311,6 +352,10 @@ public:
     [[nodiscard]] bool IsUngrouped() const noexcept { return HasFlag(nfUngrouped); }
     [[nodiscard]] bool IsOtherFileSystem() const noexcept { return HasFlag(nfOtherFileSystem); }
 
+    // Whether Child's totals are left out of this node's: a "Grouped Files" child while the
+    // directory's files are not listed (see .cpp).
+    [[nodiscard]] bool SkipsInTotals(const TFileSystemNode& Child) const noexcept;
+
 protected:
     explicit TGroupNode(TNodeKind Kind) noexcept : TFileSystemNode(Kind) {}
     // Keeps the bits of Keep, clears the others, then sets those of Set.
@@ -318,8 +363,10 @@ protected:
         FlagBits.fetch_and(Keep, std::memory_order_relaxed);
         FlagBits.fetch_or(Set, std::memory_order_relaxed);
     }
-    // Directory nodes may skip their "Grouped Files" child in the live sums (see .cpp).
-    [[nodiscard]] bool SkipsInTotals(const TFileSystemNode& Child) const noexcept;
+    // Clears Flag and tells whether it was set.
+    bool TakeFlag(TNodeFlag Flag) noexcept {
+        return FlagBits.fetch_and(std::uint8_t(~Flag), std::memory_order_relaxed) & Flag;
+    }
 
     // Moves List's entries to the end of Into; List is left empty and frees none of them.
     static void TakeChildren(TMemNodeList& List, std::vector<TFileSystemNode*>& Into);
@@ -334,8 +381,8 @@ private:
     std::atomic<std::uint8_t> FlagBits{0};
     mutable TNodeLock Lock;
     std::atomic<std::int32_t> FileCount{0};
-    std::atomic<std::int64_t> FilesSize{0};
-    TMemNodeList Children{true};
+    // Its padding holds the first field of TDirNode.
+    [[no_unique_address]] TMemNodeList Children{true};
 };
 
 class TFileGroupNode;
@@ -357,7 +404,7 @@ public:
     // The end of a scan that met exactly one small file and made no group for it: the
     // directory lists it with its other files, or, when the directory was opened meanwhile
     // (and so listed without it), a group of that one file is made after all.
-    void SettleSingleSmallFile(std::int64_t FileSize);
+    void SettleSingleSmallFile(std::int64_t FileSize, std::int64_t SizeOnDisk = 0);
     [[nodiscard]] const char* ClassName() const override { return "TDirNode"; }
 
     // The directory's "Grouped Files" child, created on first use (scan thread only).
@@ -373,8 +420,9 @@ protected:
 private:
     friend class TGroupNode;
     // Kept here, not in TGroupNode: a "Grouped Files" node has no own files, and without the
-    // field it fits a smaller allocation; there is one per directory with small files.
+    // fields it fits a smaller allocation; there is one per directory with small files.
     std::atomic<std::int32_t> FilesCount{0};
+    std::atomic<std::int64_t> FilesSize{0};
     std::atomic<TFileGroupNode*> Group{nullptr};
 };
 
@@ -448,6 +496,7 @@ public:
 
     [[nodiscard]] TNodeType GetNodeType() const override { return ntFileGroup; }
     void AddSize(std::int64_t Value) override;
+    void AddSizeOnDisk(std::int64_t Value) noexcept override;
     [[nodiscard]] bool IsScanning() const override;
     [[nodiscard]] bool AcceptsFile(std::int64_t FileSize) const override;
     void AddFileCount(std::int32_t Value) override;
@@ -482,7 +531,7 @@ std::int32_t ScanForChildrenFiles(const std::string& Dir, TGroupNode& Node,
 [[nodiscard]] bool IsInside(const TFileSystemNode& Node, const TFileSystemNode& Outer) noexcept;
 
 // The memory budget of a node; a tree holds one TDirNode per directory.
-static_assert(sizeof(TFileNode) == 40);
+static_assert(sizeof(TFileNode) == 48);
 static_assert(sizeof(TDirNode) == 88);
 static_assert(sizeof(TFileGroupNode) == 72);
 

@@ -16,6 +16,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -33,12 +34,9 @@ namespace qv {
 namespace {
 
 constexpr const char* ColumnCaptions[fcColumnCount] = {
-    TrNoop("名称"),
-    TrNoop("大小"),
-    TrNoop("百分比"),
-    TrNoop("文件"),
+    TrNoop("名称"), TrNoop("大小"), TrNoop("百分比"), TrNoop("文件"), TrNoop("Size on disk"),
 };
-constexpr int DefaultColumnWidths[fcColumnCount] = {196, 75, 113, 75};
+constexpr int DefaultColumnWidths[fcColumnCount] = {196, 75, 113, 75, 75};
 constexpr int MinimumColumnWidth = 50;
 
 const QColor GreyText(128, 128, 128);
@@ -98,6 +96,8 @@ void ArrangeFiles(std::vector<std::unique_ptr<TFileNode>>& Files, int Column, Qt
     };
     if (Column == fcName)
         arrange([](const TFileNode& File) { return CollationKey(File.NameCStr()); });
+    else if (Column == fcSizeOnDisk)
+        arrange([](const TFileNode& File) { return File.GetSizeOnDisk(); });
     else
         arrange([](const TFileNode& File) { return File.GetSize(); });
 }
@@ -120,6 +120,7 @@ struct TFileTreeModel::TRow {
     bool IsGroup = false;
     std::int32_t Count = 0;
     std::int64_t Size = 0;
+    std::int64_t SizeOnDisk = 0;
     std::int64_t ParentSize = 0;
 };
 
@@ -186,6 +187,7 @@ struct TFileTreeModel::TImpl {
                 for (const auto& file : List.Files) {
                     prepared->push_back(MakeRow(file.get(), Parent));
                     prepared->back()->Size = file->GetSize();
+                    prepared->back()->SizeOnDisk = file->GetSizeOnDisk();
                     prepared->back()->Count = 1;
                 }
             });
@@ -268,7 +270,7 @@ struct TFileTreeModel::TImpl {
             SortLevels({&row});
         }
         // The row's note that it is being listed goes.
-        emit Model.dataChanged(IndexOf(row), IndexOf(row, fcFiles));
+        emit Model.dataChanged(IndexOf(row), IndexOf(row, fcColumnCount - 1));
     }
 
     // Whether row A sorts before row B in the current order (B's place is after A's).
@@ -282,6 +284,9 @@ struct TFileTreeModel::TImpl {
             break;
         case fcFiles:
             order = A.Count < B.Count ? -1 : A.Count > B.Count ? 1 : 0;
+            break;
+        case fcSizeOnDisk:
+            order = A.SizeOnDisk < B.SizeOnDisk ? -1 : A.SizeOnDisk > B.SizeOnDisk ? 1 : 0;
             break;
         default:
             order = A.Size < B.Size ? -1 : A.Size > B.Size ? 1 : 0;
@@ -375,6 +380,7 @@ struct TFileTreeModel::TImpl {
         if (!Row.Node)
             return false;
         const std::int64_t size = Row.Node->GetSize();
+        const std::int64_t onDisk = Row.Node->GetSizeOnDisk();
         const std::int32_t count = Row.Node->GetFileCount();
         std::int64_t parentSize = 0;
         if (Style == dvsTree) {
@@ -385,8 +391,10 @@ struct TFileTreeModel::TImpl {
                 it->second = parent->GetSize();
             parentSize = it->second;
         }
-        const bool changed = size != Row.Size || count != Row.Count || parentSize != Row.ParentSize;
+        const bool changed = size != Row.Size || onDisk != Row.SizeOnDisk || count != Row.Count ||
+                             parentSize != Row.ParentSize;
         Row.Size = size;
+        Row.SizeOnDisk = onDisk;
         Row.Count = count;
         Row.ParentSize = parentSize;
         return changed;
@@ -440,6 +448,9 @@ struct TFileTreeModel::TImpl {
         case fcFiles:
             return StableOrder<std::int32_t>(
                 Rows, [](const TRow& r) { return r.Count; }, Order);
+        case fcSizeOnDisk:
+            return StableOrder<std::int64_t>(
+                Rows, [](const TRow& r) { return r.SizeOnDisk; }, Order);
         default:
             return StableOrder<std::int64_t>(
                 Rows, [](const TRow& r) { return r.Size; }, Order);
@@ -717,7 +728,7 @@ void TFileTreeModel::Refresh() {
     for (const TRow* level : changedLevels)
         if (!level->Children.empty())
             emit dataChanged(d.IndexOf(*level->Children.front(), fcName),
-                             d.IndexOf(*level->Children.back(), fcFiles));
+                             d.IndexOf(*level->Children.back(), fcColumnCount - 1));
 }
 
 void TFileTreeModel::ReleaseChildren(const TGroupNode& Node) {
@@ -778,6 +789,8 @@ int TFileTreeModel::CompareNodes(const TFileSystemNode& A, const TFileSystemNode
     }
     case fcFiles:
         return Sign(std::int64_t(A.GetFileCount()) - B.GetFileCount());
+    case fcSizeOnDisk:
+        return Sign(A.GetSizeOnDisk() - B.GetSizeOnDisk());
     default: {
         const std::int64_t a = A.GetSize();
         const std::int64_t b = B.GetSize();
@@ -859,7 +872,7 @@ void TFileTreeModel::fetchMore(const QModelIndex& Parent) {
     row.ChildrenMade = true;
     d.AddChildRows(row);
     if (listing)
-        emit dataChanged(Parent, d.IndexOf(row, fcFiles));
+        emit dataChanged(Parent, d.IndexOf(row, fcColumnCount - 1));
 }
 
 int TFileTreeModel::ListingCount() const noexcept {
@@ -881,14 +894,16 @@ QVariant TFileTreeModel::data(const QModelIndex& Index, int Role) const {
                         : ToQString(Tr("请选择一个目录"));
         if (!node || error)
             return QString();
-        if (column == fcSize)
-            return ToQString(d.Source.SizeFormatter ? d.Source.SizeFormatter(row.Size)
-                                                    : FormatSizeRoundDown(row.Size));
+        if (column == fcSize || column == fcSizeOnDisk) {
+            const std::int64_t size = column == fcSize ? row.Size : row.SizeOnDisk;
+            return ToQString(d.Source.SizeFormatter ? d.Source.SizeFormatter(size)
+                                                    : FormatSizeRoundDown(size));
+        }
         if (column == fcFiles)
             return ToQString(FormatCount(row.Count));
         return QString();
     case Qt::TextAlignmentRole:
-        if (column == fcSize)
+        if (column == fcSize || column == fcSizeOnDisk)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::FontRole:
@@ -979,7 +994,8 @@ void TFileTreeModel::Retranslate() {
     // The placeholder's prompt and the free-space texts are translated too.
     const auto& top = Impl->Top.Children;
     if (!top.empty())
-        emit dataChanged(Impl->IndexOf(*top.front(), fcName), Impl->IndexOf(*top.back(), fcFiles));
+        emit dataChanged(Impl->IndexOf(*top.front(), fcName),
+                         Impl->IndexOf(*top.back(), fcColumnCount - 1));
 }
 
 // --- the delegate ------------------------------------------------------------------------
@@ -1461,8 +1477,15 @@ TVirtualFileTree::TVirtualFileTree(TFileTreeSource& Source, QWidget* Parent)
     columns->setMinimumSectionSize(MinimumColumnWidth);
     for (int column = 0; column < fcColumnCount; ++column)
         columns->resizeSection(column, DefaultColumnWidths[column]);
+    SetColumnVisible(fcSizeOnDisk, false);
     // Its width is whatever the others leave: a divider to drag would only snap back.
     columns->setSectionResizeMode(fcPercent, QHeaderView::Fixed);
+    // The header's own menu shows and hides the columns; the name always stays.
+    columns->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(columns, &QHeaderView::customContextMenuRequested, this,
+            [this, columns](const QPoint& At) {
+                MakeColumnsMenu()->exec(columns->viewport()->mapToGlobal(At));
+            });
     connect(columns, &QHeaderView::sectionResized, this, [this](int Column, int, int NewSize) {
         TImpl::SectionResized(*this, Column, NewSize);
     });
@@ -1658,6 +1681,36 @@ void TVirtualFileTree::ShowNodeRow(const TFileSystemNode* Node) {
     const QRect row = visualRect(index);
     viewport()->update(QRect(0, row.top(), viewport()->width(), row.height()));
     scrollTo(index, QAbstractItemView::PositionAtCenter);
+}
+
+void TVirtualFileTree::SetColumnVisible(int Column, bool Visible) {
+    QHeaderView& columns = *header();
+    if (Column <= fcName || Column >= fcColumnCount || columns.isSectionHidden(Column) != Visible)
+        return;
+    if (!Visible) {
+        QVariantMap widths = columns.property(HiddenColumnWidthsProperty).toMap();
+        widths.insert(QString::number(Column), columns.sectionSize(Column));
+        columns.setProperty(HiddenColumnWidthsProperty, widths);
+    }
+    columns.setSectionHidden(Column, !Visible);
+    if (Visible) {
+        const QVariantMap widths = columns.property(HiddenColumnWidthsProperty).toMap();
+        const int width =
+            widths.value(QString::number(Column), DefaultColumnWidths[Column]).toInt();
+        columns.resizeSection(Column, std::max(width, MinimumColumnWidth));
+    }
+}
+
+std::unique_ptr<QMenu> TVirtualFileTree::MakeColumnsMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    for (int column = fcName + 1; column < fcColumnCount; ++column) {
+        QAction* action = menu->addAction(ToQString(Tr(ColumnCaptions[column])));
+        action->setCheckable(true);
+        action->setChecked(!header()->isSectionHidden(column));
+        connect(action, &QAction::toggled, this,
+                [this, column](bool Checked) { SetColumnVisible(column, Checked); });
+    }
+    return menu;
 }
 
 void TVirtualFileTree::keyboardSearch(const QString& Search) {

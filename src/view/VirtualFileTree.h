@@ -18,6 +18,7 @@
 #include "view/SizeFormat.h"
 
 #include <QAbstractItemModel>
+#include <QMenu>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <functional>
@@ -45,8 +46,15 @@ enum TFileTreeColumn : int {
     fcSize = 1,
     fcPercent = 2,
     fcFiles = 3,
-    fcColumnCount = 4,
+    // The bytes allocated on disk; hidden until the user asks for it. Last, so that saved
+    // column widths and positions from before it still apply to the others.
+    fcSizeOnDisk = 4,
+    fcColumnCount = 5,
 };
+
+// The header's property that keeps the widths hidden columns had ({"column": width}), so
+// that a hidden column is saved with its width and comes back with it.
+inline constexpr const char* HiddenColumnWidthsProperty = "qvHiddenWidths";
 
 // What the grid reads from the window while it paints; the window owns all of it and
 // changes it at will (a repaint follows).
@@ -110,7 +118,7 @@ public:
 
     // CompareNodes: negative, 0 or positive, before the direction is applied. Column 0
     // compares names (full paths in the flat style) with the user's collation, case
-    // sensitive; 1 and 2 sizes; 3 file counts. No secondary key.
+    // sensitive; 1 and 2 sizes; 3 file counts; 4 sizes on disk. No secondary key.
     [[nodiscard]] int CompareNodes(const TFileSystemNode& A, const TFileSystemNode& B,
                                    int Column) const;
 
@@ -209,6 +217,13 @@ public:
     // Incremental search over the visible rows: the typed prefix against the names of
     // column 0 without regard to case, whichever column holds the current cell.
     void keyboardSearch(const QString& Search) override;
+
+    // Shows Column, or hides it keeping its width (HiddenColumnWidthsProperty) for the
+    // saved view state; the name column always shows.
+    void SetColumnVisible(int Column, bool Visible);
+    // The header's menu of columns: one checkable entry per column but the name, checked
+    // while the column shows; choosing one shows or hides it.
+    [[nodiscard]] std::unique_ptr<QMenu> MakeColumnsMenu();
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
