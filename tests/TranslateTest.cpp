@@ -303,9 +303,13 @@ TEST_F(TranslateTest, StartLanguageIsTheFirstListedWithACatalogElseEnglish) {
 TEST_F(TranslateTest, CatalogFoldersAndInstalledLanguages) {
     SetCatalogFolders({});
     const std::vector<std::string> folders = GetCatalogFolders();
-    ASSERT_EQ(folders.size(), 2u);
+    ASSERT_EQ(folders.size(), 3u);
     EXPECT_EQ(folders[0], BuiltCatalogFolder()) << "beside the executable comes first";
-    EXPECT_TRUE(folders[1].ends_with("/share/quorvel/locale")) << folders[1];
+    // Then as an installed bin/quorvel would find <prefix>/share, wherever the prefix is.
+    const fs::path exeDir = fs::read_symlink("/proc/self/exe").parent_path();
+    EXPECT_EQ(folders[1], (exeDir.parent_path() / "share/quorvel/locale").string());
+    EXPECT_TRUE(folders[2].ends_with("/share/quorvel/locale")) << folders[2];
+    EXPECT_NE(folders[2], folders[1]);
     // The program finds the build's catalogs without any help.
     ASSERT_TRUE(UseLanguage("de"));
     EXPECT_EQ(Tr("Grouped Files"), "Gruppierte Dateien");

@@ -72,13 +72,19 @@ std::string NormaliseCode(std::string_view Code) {
 
 std::vector<std::string> ProgramCatalogFolders() {
     std::vector<std::string> folders;
+    const auto add = [&folders](std::string Folder) {
+        if (std::find(folders.begin(), folders.end(), Folder) == folders.end())
+            folders.push_back(std::move(Folder));
+    };
     std::error_code error;
     const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    if (!error)
-        folders.push_back((exe.parent_path() / "locale").string());
-    std::string installed = QV_INSTALL_PREFIX "/share/quorvel/locale";
-    if (std::find(folders.begin(), folders.end(), installed) == folders.end())
-        folders.push_back(std::move(installed));
+    if (!error) {
+        add((exe.parent_path() / "locale").string());
+        // <prefix>/bin/quorvel beside <prefix>/share: an installed program finds its
+        // catalogs under any prefix, also one staged with DESTDIR and moved since.
+        add((exe.parent_path().parent_path() / "share/quorvel/locale").string());
+    }
+    add(QV_INSTALL_PREFIX "/share/quorvel/locale");
     return folders;
 }
 

@@ -4,9 +4,10 @@
 //
 // Catalogs are GNU .mo files of the domain "default", looked up as
 // <folder>/<code>/LC_MESSAGES/default.mo in each catalog folder: first "locale" beside the
-// executable (a build folder, or a program unpacked anywhere), then the install prefix's
-// share/quorvel/locale. They are read by the program itself, so a language works whether
-// or not the system has a locale for it.
+// executable (a build folder, or a program unpacked anywhere), then ../share/quorvel/locale
+// relative to the executable's folder (an installed bin/, whatever the prefix), then the
+// share/quorvel/locale of the prefix the program was built for. They are read by the
+// program itself, so a language works whether or not the system has a locale for it.
 //
 // Threading: Tr may be called from any thread at any time, also while another thread
 // switches the language; it sees either the old or the new catalog, never half of one.
