@@ -17,6 +17,8 @@ namespace qv {
 
 TQvApplication::TQvApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
     setApplicationName(QStringLiteral("Quorvel"));
+    // Lets Wayland shells match the window with the installed desktop entry and its icon.
+    setDesktopFileName(QStringLiteral("org.quorvel.Quorvel"));
     setWindowIcon(AppIcon());
 }
 
