@@ -6,6 +6,8 @@
 // ElapsedSeconds are atomics. The nodes are shared with the GUI thread as described in
 // tree/TreeTypes.h.
 
+#include "tree/TreeTypes.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,8 +15,6 @@
 #include <string>
 
 namespace qv {
-
-class TDirNode;
 
 class TDirScanner {
 public:
@@ -47,6 +47,20 @@ public:
     [[nodiscard]] TDirNode& RootNode() const noexcept { return Root; }
     // Whether mount points of other listed file systems are entered (default false).
     void SetCrossFileSystems(bool Value) noexcept { CrossFileSystems = Value; }
+    // Whether a regular file with more than one name counts only at the first name the scan
+    // meets (default false: every name counts). The names are remembered in the set of the
+    // tree RootNode belongs to (HardLinkSetOf), unless SetHardLinkSet gave another; the
+    // tree's set is told, so that listings of its folders count the same names.
+    void SetCountHardLinksOnce(bool Value) {
+        if (const std::shared_ptr<THardLinkSet> tree = HardLinkSetOf(Root))
+            tree->SetCountsOnce(Value);
+        if (!Value)
+            HardLinks.reset();
+        else if (!HardLinks)
+            HardLinks = HardLinkSetOf(Root);
+    }
+    // Counts linked files once in Set instead of the tree's set; null counts every name.
+    void SetHardLinkSet(std::shared_ptr<THardLinkSet> Set) noexcept { HardLinks = std::move(Set); }
     // Number of directory levels below the root currently open (scan thread only).
     [[nodiscard]] int Depth() const noexcept { return CurrentDepth; }
 
@@ -56,6 +70,8 @@ private:
     void SetCurrentPath(const std::string& Path);
 
     TDirNode& Root;
+    // The set of the linked files met; null while every name counts.
+    std::shared_ptr<THardLinkSet> HardLinks;
     mutable std::mutex PathLock;
     std::string CurrentPath;
     std::int64_t GroupFileSize = 0;

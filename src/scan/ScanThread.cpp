@@ -54,6 +54,7 @@ void TDirScanThread::Execute() {
         top = top->Parent();
     DirScanner->SetCrossFileSystems(top->GetNodeType() != ntFixedDrives &&
                                     settings.CrossFileSystems());
+    DirScanner->SetCountHardLinksOnce(settings.CountHardLinksOnce());
     try {
         DirScanner->Scan(root.GetFullPath(), threshold);
     } catch (const std::exception& e) {

@@ -128,6 +128,7 @@ void TSettings::Assign(const TSettings& Source) {
     FFileSizeRounding = Source.FFileSizeRounding;
     FBarChartPainterClass = Source.FBarChartPainterClass;
     FCrossFileSystems.store(Source.CrossFileSystems(), std::memory_order_relaxed);
+    FCountHardLinksOnce.store(Source.CountHardLinksOnce(), std::memory_order_relaxed);
 }
 
 std::unique_ptr<TSettings> TSettings::Clone() const {
@@ -161,6 +162,8 @@ void TSettings::Load() {
     }
     if (TryStrToBool(ini.ReadString(SettingsSection, "CrossFileSystems", ""), flag))
         FCrossFileSystems.store(flag, std::memory_order_relaxed);
+    if (TryStrToBool(ini.ReadString(SettingsSection, "CountHardLinksOnce", ""), flag))
+        FCountHardLinksOnce.store(flag, std::memory_order_relaxed);
 }
 
 void TSettings::Save() {
@@ -184,6 +187,12 @@ void TSettings::SetGroupSmallFiles(bool Value) {
     if (Value != GroupSmallFiles())
         FRescanNeeded = true;
     FGroupSmallFiles.store(Value, std::memory_order_relaxed);
+}
+
+void TSettings::SetCountHardLinksOnce(bool Value) {
+    if (Value != CountHardLinksOnce())
+        FRescanNeeded = true;
+    FCountHardLinksOnce.store(Value, std::memory_order_relaxed);
 }
 
 void TSettings::SetLanguage(std::string Code) {
