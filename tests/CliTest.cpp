@@ -199,6 +199,32 @@ TEST(CliTest, SizeOnDiskColumn) {
     EXPECT_NE(help.Out.find("--size-on-disk"), std::string::npos);
 }
 
+// A file with several names counts once, at the first name met, unless the settings or
+// --count-links say otherwise.
+TEST(CliTest, LinkedFilesCountOnceUnlessAskedOtherwise) {
+    TTempDir t, config;
+    t.Data("d/f", 5000);
+    t.HardLink("d/f", "e/f-again");
+    const TRun once = Quorvel({"--export", "csv", "--size-on-disk", t.Path()}, config.Path());
+    EXPECT_EQ(once.Status, 0) << once.Err;
+    EXPECT_NE(once.Out.find(t.Path() + ",5000,1,"), std::string::npos) << once.Out;
+    EXPECT_NE(once.Out.find(",0,0,0\r\n"), std::string::npos) << once.Out; // the later name
+    const TRun every =
+        Quorvel({"--export", "csv", "--count-links", "--size-on-disk", t.Path()}, config.Path());
+    EXPECT_NE(every.Out.find(t.Path() + ",10000,2,"), std::string::npos) << every.Out;
+    EXPECT_EQ(every.Out.find(",0,0,0\r\n"), std::string::npos) << every.Out;
+    // The setting off counts every name too, also in the XML formats.
+    config.MkDir("Quorvel");
+    std::ofstream(config / "Quorvel/Quorvel.ini") << "[Settings]\nCountHardLinksOnce=0\n";
+    const TRun plain = Quorvel({"--export", "csv", t.Path()}, config.Path());
+    EXPECT_NE(plain.Out.find(t.Path() + ",10000,2\r\n"), std::string::npos) << plain.Out;
+    const TRun xml2 = Quorvel({"--export", "xml2", t.Path()}, config.Path());
+    EXPECT_NE(xml2.Out.find("size=\"10000\" filecount=\"2\""), std::string::npos) << xml2.Out;
+    EXPECT_EQ(Quorvel({"--count-links", t.Path()}, config.Path()).Status, 2); // needs --export
+    const TRun help = Quorvel({"--help"}, config.Path());
+    EXPECT_NE(help.Out.find("--count-links"), std::string::npos);
+}
+
 TEST(CliTest, WithoutADisplayTheWindowPointsToTheExport) {
     TTempDir t, config;
     t.File("a", 10);

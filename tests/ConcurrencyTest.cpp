@@ -7,6 +7,7 @@
 #include "platform/DirReader.h"
 #include "scan/DirScan.h"
 #include "tree/FileListThread.h"
+#include "tree/HardLinks.h"
 #include "tree/TreeTypes.h"
 
 #include <algorithm>
@@ -177,6 +178,45 @@ TEST(ConcurrencyTest, ScanWhileTheWindowReadsLoadsAndExpands) {
     EXPECT_EQ(sums.Files, expected.Files);
     // The sizes on disk were handed up while the window read and listed.
     EXPECT_EQ(root.GetSizeOnDisk(), test::DiskSums(t.Path(), true)[t.Path()].OnDisk);
+}
+
+// Scan threads meet the names of linked files at the same time: each file counts at
+// exactly one name, whichever thread met it first, and the set agrees afterwards.
+TEST(ConcurrencyTest, LinkedFilesMetByScanThreadsAtOnce) {
+    constexpr int Threads = 6;
+    constexpr std::uint64_t Files = 4000;
+    THardLinkSet set;
+    TRootDirNode root;
+    std::vector<TDirNode*> dirs;
+    for (int i = 0; i < Threads; ++i)
+        dirs.push_back(root.AddDirectory("d" + std::to_string(i), faDirectory));
+    std::vector<std::vector<std::uint64_t>> won(Threads);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < Threads; ++i)
+        threads.emplace_back([&, i] {
+            ready.fetch_add(1);
+            while (ready.load() < Threads) {
+            }
+            // Each thread in its own order, so that they collide on every shard.
+            for (std::uint64_t n = 0; n < Files; ++n) {
+                const std::uint64_t ino = (n * (2 * std::uint64_t(i) + 1)) % Files;
+                if (set.CountFirst(7, ino, dirs[std::size_t(i)], "name"))
+                    won[std::size_t(i)].push_back(ino);
+                (void)set.IsCounted(7, (ino + 1) % Files, dirs[0], "name");
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    std::vector<int> winners(Files, 0);
+    for (int i = 0; i < Threads; ++i)
+        for (std::uint64_t ino : won[std::size_t(i)]) {
+            ++winners[ino];
+            EXPECT_TRUE(set.IsCounted(7, ino, dirs[std::size_t(i)], "name"));
+            EXPECT_FALSE(set.IsCounted(7, ino, dirs[std::size_t((i + 1) % Threads)], "name"));
+        }
+    EXPECT_EQ(std::count(winners.begin(), winners.end(), 1), std::ptrdiff_t(Files));
+    EXPECT_EQ(set.Count(), Files);
 }
 
 // The window's way of opening folders: their files are listed on a worker while the scan

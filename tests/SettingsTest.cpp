@@ -593,6 +593,7 @@ TEST_F(SettingsTest, AFreshUserEndsWithAllSevenPreferences) {
     EXPECT_EQ(settings.BarChartPainterClass(), &TDefaultBarChartPainterClass);
     EXPECT_FALSE(settings.RescanNeeded());
     EXPECT_FALSE(settings.CrossFileSystems());
+    EXPECT_TRUE(settings.CountHardLinksOnce());
     EXPECT_FALSE(settings.Language().empty());
     settings.Save();
     EXPECT_EQ(ReadBytes(IniPath()), "[Settings]\n" + SavedDefaults(settings.Language()));
@@ -648,7 +649,8 @@ TEST_F(SettingsTest, IniFileNameFollowsXdgConfigHome) {
 TEST_F(SettingsTest, LoadParsesEachPreference) {
     auto s = LoadFrom("[Settings]\nGroupSmallFiles = 2\nGroupFileSize=abc\nLanguage = de_AT \n"
                       "TreeViewRefreshRate=100\nPaintOptions=[]\nFileSizeRounding=7\n"
-                      "BarChartPainterClass=tskinspectrum\nCrossFileSystems=1\nScanThreads=3\n");
+                      "BarChartPainterClass=tskinspectrum\nCrossFileSystems=1\nScanThreads=3\n"
+                      "CountHardLinksOnce=0\n");
     EXPECT_TRUE(s->GroupSmallFiles());
     EXPECT_EQ(s->GroupFileSize(), 1048576);
     EXPECT_EQ(s->Language(), "de_AT");
@@ -658,6 +660,7 @@ TEST_F(SettingsTest, LoadParsesEachPreference) {
     EXPECT_EQ(s->BarChartPainterClass(), &TSkinSpectrumClass);
     EXPECT_TRUE(s->CrossFileSystems());
     EXPECT_EQ(s->ScanThreads(), 3);
+    EXPECT_FALSE(s->CountHardLinksOnce());
     EXPECT_FALSE(s->RescanNeeded());
 
     s = LoadFrom("[Settings]\nGroupSmallFiles=0\nGroupFileSize= 4096 \nPaintOptions=[poBogus]\n"
@@ -674,13 +677,15 @@ TEST_F(SettingsTest, LoadParsesEachPreference) {
     // Names of the set in any case, with blanks; values that do not parse keep what was.
     s = LoadFrom("[SETTINGS]\ngroupsmallfiles=maybe\nTreeViewRefreshRate=fast\n"
                  "PaintOptions= [ podrawchildpercentbars ] \nFileSizeRounding=x\n"
-                 "BarChartPainterClass=TDefaultBarChartPainter\nCrossFileSystems=yes\n");
+                 "BarChartPainterClass=TDefaultBarChartPainter\nCrossFileSystems=yes\n"
+                 "CountHardLinksOnce=perhaps\n");
     EXPECT_TRUE(s->GroupSmallFiles());
     EXPECT_EQ(s->TreeViewRefreshRate(), 250);
     EXPECT_EQ(s->PaintOptions(), TQvPaintOptions(1));
     EXPECT_EQ(s->FileSizeRounding(), fsrRoundDown);
     EXPECT_EQ(s->BarChartPainterClass(), &TDefaultBarChartPainterClass);
     EXPECT_FALSE(s->CrossFileSystems());
+    EXPECT_TRUE(s->CountHardLinksOnce());
 
     // Missing or empty keys keep the current values, also ones set before Load.
     WriteBytes(IniPath(), "[Settings]\nPaintOptions=\nLanguage=\n[Other]\nGroupFileSize=1\n");
@@ -776,7 +781,8 @@ TEST_F(SettingsTest, SettersMarkARescanOnlyForScanPreferences) {
 }
 
 TEST_F(SettingsTest, AssignAndCloneCopyThePreferences) {
-    auto original = LoadFrom("[Settings]\nCrossFileSystems=1\nGroupFileSize=10\n");
+    auto original =
+        LoadFrom("[Settings]\nCrossFileSystems=1\nGroupFileSize=10\nCountHardLinksOnce=0\n");
     original->SetGroupFileSize(20);
     original->SetLanguage("zh_CN");
     original->SetBarChartPainterClass(&TSkinCenterCourtClass);
@@ -794,6 +800,14 @@ TEST_F(SettingsTest, AssignAndCloneCopyThePreferences) {
     EXPECT_EQ(copy->PaintOptions(), TQvPaintOptions(0));
     EXPECT_TRUE(copy->RescanNeeded());
     EXPECT_TRUE(copy->CrossFileSystems());
+    EXPECT_FALSE(copy->CountHardLinksOnce());
+    // Counting links another way takes a new scan; the same way does not.
+    copy->ClearRescanNeeded();
+    copy->SetCountHardLinksOnce(false);
+    EXPECT_FALSE(copy->RescanNeeded());
+    copy->SetCountHardLinksOnce(true);
+    EXPECT_TRUE(copy->RescanNeeded());
+    copy->SetCountHardLinksOnce(false);
 
     // The dialog edits the copy; the original only changes on Assign.
     copy->ClearRescanNeeded();

@@ -186,7 +186,9 @@ std::string UsageText() {
               "1 the path cannot be scanned or the output cannot be written, 2 wrong usage.\n") +
            Tr("\n"
               "More export options:\n"
-              "  --size-on-disk       csv: a fourth column with the bytes allocated on disk\n");
+              "  --size-on-disk       csv: a fourth column with the bytes allocated on disk\n"
+              "  --count-links        count a file with several names (hard links) at each\n"
+              "                       name, instead of once\n");
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
@@ -250,6 +252,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
             options.LocalDrives = true;
         } else if (arg == "--size-on-disk") {
             options.SizeOnDisk = true;
+        } else if (arg == "--count-links") {
+            options.CountLinks = true;
         } else if (arg == "--") {
             if (i + 2 != Args.size() || !options.Path.empty())
                 return fail(Tr("Give exactly one path."));
@@ -264,7 +268,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
     }
     if (!exportMode) {
         const bool onlyPath = options.Output.empty() && !options.GroupSize && !options.Rounding &&
-                              !options.LocalDrives && !options.SizeOnDisk && !options.Path.empty();
+                              !options.LocalDrives && !options.SizeOnDisk && !options.CountLinks &&
+                              !options.Path.empty();
         if (!onlyPath)
             return fail(Tr("These options need --export."));
         options.Mode = TCommandLine::cmWindow;
@@ -296,6 +301,8 @@ int RunExport(const TCommandLine& Options, std::ostream& Out, std::ostream& Err)
         if (*Options.GroupSize > 0)
             settings.SetGroupFileSize(*Options.GroupSize);
     }
+    if (Options.CountLinks)
+        settings.SetCountHardLinksOnce(false);
     const std::int64_t threshold = settings.GroupSmallFiles() ? settings.GroupFileSize() : 0;
     const int rounding = Options.Rounding ? *Options.Rounding : int(settings.FileSizeRounding());
 

@@ -18,6 +18,7 @@ struct TCommandLine {
     std::optional<int> Rounding;        // --rounding
     bool LocalDrives = false;
     bool SizeOnDisk = false; // --size-on-disk: the CSV's fourth column
+    bool CountLinks = false; // --count-links: a file with several names counts at each
     std::string Path;
     std::string Error; // why the arguments are wrong (Mode is cmUsage then)
 };

@@ -641,6 +641,10 @@ void TDirScanner::TWalk::HandleFile(TLevel& Level, const TDirEntryRef& Entry) {
             onDisk = std::int64_t(st.st_blocks) * 512;
         }
         modified = st.st_mtim.tv_sec;
+        // A file with several names counts at the first one met, wherever that was.
+        if (S_ISREG(st.st_mode) && st.st_nlink > 1 && Scanner.HardLinks &&
+            !Scanner.HardLinks->CountFirst(st.st_dev, st.st_ino, Level.Node, Entry.Name))
+            return;
     }
     // FIFOs, sockets and devices count as files of length 0 and are never opened.
     TDirNode& node = *Level.Node;

@@ -8,6 +8,8 @@
 // Stopped, Busy and ElapsedSeconds are atomics. The nodes are shared with the GUI thread as
 // described in tree/TreeTypes.h.
 
+#include "tree/TreeTypes.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -58,6 +60,20 @@ public:
     // Where the walks record the largest files and the sums per file type (none: they are
     // not recorded). Each thread of a Scan adds a part of its own.
     void SetStatistics(std::shared_ptr<TScanStatistics> Value) { Statistics = std::move(Value); }
+    // Whether a regular file with more than one name counts only at the first name the scan
+    // meets (default false: every name counts). The names are remembered in the set of the
+    // tree RootNode belongs to (HardLinkSetOf), unless SetHardLinkSet gave another; the
+    // tree's set is told, so that listings of its folders count the same names.
+    void SetCountHardLinksOnce(bool Value) {
+        if (const std::shared_ptr<THardLinkSet> tree = HardLinkSetOf(Root))
+            tree->SetCountsOnce(Value);
+        if (!Value)
+            HardLinks.reset();
+        else if (!HardLinks)
+            HardLinks = HardLinkSetOf(Root);
+    }
+    // Counts linked files once in Set instead of the tree's set; null counts every name.
+    void SetHardLinkSet(std::shared_ptr<THardLinkSet> Set) noexcept { HardLinks = std::move(Set); }
     // Number of directory levels below the root currently open on the scan thread's own walk
     // (scan thread only).
     [[nodiscard]] int Depth() const noexcept { return CurrentDepth; }
@@ -87,6 +103,8 @@ private:
     void WalkRoot(TPool& Pool, TWalk& Walk, const std::string& Path);
 
     TDirNode& Root;
+    // The set of the linked files met; null while every name counts.
+    std::shared_ptr<THardLinkSet> HardLinks;
     mutable std::mutex PathLock;
     std::string CurrentPath;
     std::int64_t GroupFileSize = 0;

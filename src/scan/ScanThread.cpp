@@ -55,6 +55,7 @@ void TDirScanThread::Execute() {
     DirScanner->SetCrossFileSystems(top->GetNodeType() != ntFixedDrives &&
                                     settings.CrossFileSystems());
     DirScanner->SetThreadCount(settings.ScanThreads());
+    DirScanner->SetCountHardLinksOnce(settings.CountHardLinksOnce());
     try {
         DirScanner->Scan(root.GetFullPath(), threshold);
     } catch (const std::exception& e) {

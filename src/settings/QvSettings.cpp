@@ -129,6 +129,7 @@ void TSettings::Assign(const TSettings& Source) {
     FBarChartPainterClass = Source.FBarChartPainterClass;
     FCrossFileSystems.store(Source.CrossFileSystems(), std::memory_order_relaxed);
     FScanThreads.store(Source.ScanThreads(), std::memory_order_relaxed);
+    FCountHardLinksOnce.store(Source.CountHardLinksOnce(), std::memory_order_relaxed);
 }
 
 std::unique_ptr<TSettings> TSettings::Clone() const {
@@ -165,6 +166,8 @@ void TSettings::Load() {
     // Negative or absurd counts fall back to automatic rather than starve or flood the scan.
     const int threads = ini.ReadInteger(SettingsSection, "ScanThreads", ScanThreads());
     FScanThreads.store(threads >= 0 && threads <= 256 ? threads : 0, std::memory_order_relaxed);
+    if (TryStrToBool(ini.ReadString(SettingsSection, "CountHardLinksOnce", ""), flag))
+        FCountHardLinksOnce.store(flag, std::memory_order_relaxed);
 }
 
 void TSettings::Save() {
@@ -188,6 +191,12 @@ void TSettings::SetGroupSmallFiles(bool Value) {
     if (Value != GroupSmallFiles())
         FRescanNeeded = true;
     FGroupSmallFiles.store(Value, std::memory_order_relaxed);
+}
+
+void TSettings::SetCountHardLinksOnce(bool Value) {
+    if (Value != CountHardLinksOnce())
+        FRescanNeeded = true;
+    FCountHardLinksOnce.store(Value, std::memory_order_relaxed);
 }
 
 void TSettings::SetLanguage(std::string Code) {

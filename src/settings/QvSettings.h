@@ -15,8 +15,8 @@
 // constructor throws ESettingsError when the settings folder cannot be created.
 //
 // Threading: GUI thread only, with one exception: the scan threads may call
-// GroupSmallFiles(), GroupFileSize() and CrossFileSystems() at any time, also while the GUI
-// thread loads or assigns the settings. AppSettings() may be called from any thread.
+// GroupSmallFiles(), GroupFileSize(), CrossFileSystems() and CountHardLinksOnce() at any time, also
+// while the GUI thread loads or assigns the settings. AppSettings() may be called from any thread.
 
 #include "settings/BarChartPainterRegistry.h"
 #include "settings/QvIniFile.h"
@@ -107,6 +107,12 @@ public:
     [[nodiscard]] int ScanThreads() const noexcept {
         return FScanThreads.load(std::memory_order_relaxed);
     }
+    // Whether a file with several names (hard links) counts once, at the first name a scan
+    // meets, instead of once per name. Read by Load from "Settings"/"CountHardLinksOnce"
+    // ("1" or "0", default "1") like CrossFileSystems; Save never writes it.
+    [[nodiscard]] bool CountHardLinksOnce() const noexcept {
+        return FCountHardLinksOnce.load(std::memory_order_relaxed);
+    }
     [[nodiscard]] const std::string& Language() const noexcept { return FLanguage; }
     [[nodiscard]] int TreeViewRefreshRate() const noexcept { return FTreeViewRefreshRate; }
     [[nodiscard]] TQvPaintOptions PaintOptions() const noexcept { return FPaintOptions; }
@@ -125,6 +131,7 @@ public:
     // Set RescanNeeded when the value differs from the stored one.
     void SetGroupFileSize(std::int64_t Bytes);
     void SetGroupSmallFiles(bool Value);
+    void SetCountHardLinksOnce(bool Value);
     void SetLanguage(std::string Code);
     void SetFileSizeRounding(int Style);
     // A null class stands for TDefaultBarChartPainterClass.
@@ -162,6 +169,7 @@ private:
     const TBarChartPainterClass* FBarChartPainterClass = &TDefaultBarChartPainterClass;
     std::atomic<bool> FCrossFileSystems{false};
     std::atomic<int> FScanThreads{0};
+    std::atomic<bool> FCountHardLinksOnce{true};
 };
 
 // The process-wide settings, created on the first call (the constructor's ESettingsError

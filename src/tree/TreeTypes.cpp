@@ -43,6 +43,13 @@ std::mutex& SizeOnDiskLock() noexcept {
     return lock;
 }
 
+std::shared_ptr<THardLinkSet> HardLinkSetOf(const TFileSystemNode& Node) {
+    for (const TFileSystemNode* n = &Node; n; n = n->Parent())
+        if (const auto* root = dynamic_cast<const TRootDirNode*>(n))
+            return root->HardLinks();
+    return nullptr;
+}
+
 std::string JoinPath(std::string_view Dir, std::string_view Name) {
     std::string path;
     path.reserve(Dir.size() + 1 + Name.size());
@@ -174,6 +181,12 @@ void TFileSystemNode::Delete() {
         owner->AddFilesCount(
             -(group == this ? static_cast<const TGroupNode*>(this)->StoredFileCount() : 1));
     }
+    if (const std::shared_ptr<THardLinkSet> links = HardLinkSetOf(*this)) {
+        if (IsGroupNode())
+            links->Forget(static_cast<const TGroupNode&>(*this));
+        else
+            links->ForgetName(parent->IsFileGroup() ? parent->Parent() : parent, Name());
+    }
     parent->RemoveChild(this); // frees this object: touch no member from here on
     parent->UpdateTotalsUpward();
 }
@@ -253,6 +266,8 @@ std::int32_t TGroupNode::GetFilesCount() const noexcept {
 bool TGroupNode::SkipsInTotals(const TFileSystemNode& Child) const noexcept {
     // While a directory's files are not child nodes, its own-file totals already hold the
     // bytes and count of its small files; its "Grouped Files" child holds a second copy.
+    if (Child.NodeKind() == nkFile)
+        return static_cast<const TFileNode&>(Child).IsUncountedLink();
     return Child.IsFileGroup() && !IsFilesLoaded();
 }
 
@@ -444,6 +459,11 @@ bool TGroupNode::BeginListFiles(TFileListRequest& Request) {
     // Decided under the lock, against the scan thread's grouping (see SettleSingleSmallFile).
     Request.Small = IsFileGroup();
     Request.Threshold = !IsFileGroup() && IsUngrouped() ? 0 : threshold;
+    Request.HardLinks.reset();
+    Request.LinkDir = dir;
+    if (dir)
+        if (std::shared_ptr<THardLinkSet> links = HardLinkSetOf(*dir); links && links->CountsOnce())
+            Request.HardLinks = std::move(links);
     return true;
 }
 
@@ -502,6 +522,8 @@ void TDirNode::ClearForRescan() {
         PassSizeOnDiskUp(-StoredSizeOnDisk());
         SetSizeOnDisk(0);
     }
+    if (const std::shared_ptr<THardLinkSet> links = HardLinkSetOf(*this))
+        links->Forget(*this);
     Group.store(nullptr, std::memory_order_relaxed);
     {
         TChildrenLock guard(*this);
@@ -587,6 +609,7 @@ void TRootDirNode::SetPath(std::string_view Path) {
 
 void TRootDirNode::Clear() {
     TDirNode::Clear();
+    LinkSet->Clear();
     {
         std::lock_guard guard(VolumeLock);
         VolumeLabel.clear();

@@ -34,7 +34,10 @@
 //   total is counted twice or lost between a directory's end and a recount of its parent.
 //   While a directory is scanned, its live value adds the live values of its children that
 //   are still being scanned to the stored one.
+// - A file with several names (hard links) may count at one name only (THardLinkSet); the
+//   file nodes of its other names are shown but marked, and count in no total.
 
+#include "tree/HardLinks.h"
 #include "tree/MemNodeList.h"
 #include "tree/NodeLock.h"
 #include "tree/NodeName.h"
@@ -103,6 +106,10 @@ struct TFileListRequest {
     // The files taken: those of at least Threshold bytes, or with Small those below it.
     std::int64_t Threshold = 0;
     bool Small = false;
+    // Set when linked files count once: the set of the tree, and the directory node whose
+    // names it knows (only compared, never followed, so the node may be gone meanwhile).
+    std::shared_ptr<THardLinkSet> HardLinks;
+    const TGroupNode* LinkDir = nullptr;
 };
 
 // A listing: the files sorted by name, in no tree yet; Error is the errno when the directory
@@ -243,6 +250,18 @@ public:
     [[nodiscard]] std::int32_t GetFileCount() const override { return 1; }
     void SetFileCount(std::int32_t) override {}
     [[nodiscard]] const char* ClassName() const override { return "TFileNode"; }
+
+    // Set for a name of a linked file that another name counts for: the node shows its
+    // size but counts in no total.
+    [[nodiscard]] bool IsUncountedLink() const noexcept {
+        return Uncounted.load(std::memory_order_relaxed);
+    }
+    void SetUncountedLink(bool Value) noexcept {
+        Uncounted.store(Value, std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<bool> Uncounted{false};
 };
 
 // The lock that serialises the hand-overs of sizes on disk between nodes (see the top).
@@ -353,7 +372,8 @@ public:
     [[nodiscard]] bool IsOtherFileSystem() const noexcept { return HasFlag(nfOtherFileSystem); }
 
     // Whether Child's totals are left out of this node's: a "Grouped Files" child while the
-    // directory's files are not listed (see .cpp).
+    // directory's files are not listed (see .cpp), and a name of a linked file that another
+    // name counts for.
     [[nodiscard]] bool SkipsInTotals(const TFileSystemNode& Child) const noexcept;
 
 protected:
@@ -463,8 +483,13 @@ public:
     void UpdateFreeSpace();
     [[nodiscard]] std::string VolumeName() const;
     [[nodiscard]] std::int64_t FreeSpace() const noexcept { return LoadRelaxed(Free); }
+    // The linked files met below this node; shared, so that a listing on a worker keeps it.
+    [[nodiscard]] const std::shared_ptr<THardLinkSet>& HardLinks() const noexcept {
+        return LinkSet;
+    }
 
 private:
+    const std::shared_ptr<THardLinkSet> LinkSet = std::make_shared<THardLinkSet>();
     mutable std::mutex VolumeLock; // guards VolumeLabel: written by a scan thread
     std::string VolumeLabel;
     std::atomic<std::int64_t> Free{0};
