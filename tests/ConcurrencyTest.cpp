@@ -184,7 +184,7 @@ TEST(ConcurrencyTest, ScanWhileTheWindowReadsLoadsAndExpands) {
 // exactly one name, whichever thread met it first, and the set agrees afterwards.
 TEST(ConcurrencyTest, LinkedFilesMetByScanThreadsAtOnce) {
     constexpr int Threads = 6;
-    constexpr std::uint64_t Files = 4000;
+    constexpr std::uint64_t Files = 4001; // prime: each thread's order meets every file once
     THardLinkSet set;
     TRootDirNode root;
     std::vector<TDirNode*> dirs;

@@ -415,11 +415,14 @@ public:
 
     void Clear() override;
     // Frees the children and resets totals, error and flags for a re-scan; unlike Clear it
-    // keeps the name, attributes, icon and Expanded, which the GUI may be showing.
+    // keeps the name, attributes, icon and Expanded, which the GUI may be showing. Its size
+    // on disk leaves the ancestors' (the end of the scan brings the new one), and the linked
+    // files first met below it are forgotten.
     void ClearForRescan();
     [[nodiscard]] bool AcceptsFile(std::int64_t FileSize) const override;
-    // Ends or starts the scan of this directory; ending it dissolves a group of one file
-    // unless the directory or the group has been opened.
+    // Ends or starts the scan of this directory; ending it hands the size on disk to the
+    // ancestors and dissolves a group of one file unless the directory or the group has been
+    // opened.
     void SetScanning(bool Value) override;
     // The end of a scan that met exactly one small file and made no group for it: the
     // directory lists it with its other files, or, when the directory was opened meanwhile
