@@ -19,11 +19,14 @@ using test::TTempDir;
 
 constexpr std::int64_t Threshold = 100;
 
-std::unique_ptr<TRootDirNode> ScanTree(const std::string& Path, bool Once) {
+// One thread by default: which name of a file a walk meets first, and so which folder counts
+// it, is then the order of the listings that DiskSums follows.
+std::unique_ptr<TRootDirNode> ScanTree(const std::string& Path, bool Once, int Threads = 1) {
     auto root = std::make_unique<TRootDirNode>();
     root->SetName(Path);
     root->SetGroupFileSize(Threshold);
     TDirScanner scanner(*root);
+    scanner.SetThreadCount(Threads);
     scanner.SetCountHardLinksOnce(Once);
     scanner.Scan(Path, Threshold);
     return root;
@@ -122,6 +125,25 @@ TEST(HardLinkTest, CountedOnceOrAtEveryNameThroughOpeningAndDeleting) {
     }
 }
 
+// Several threads meet the names in no fixed order: another folder may count a file, but
+// the whole tree counts each file once, also once every folder is opened.
+TEST(HardLinkTest, ParallelWalksCountEachFileOnce) {
+    TTempDir t;
+    MakeTree(t);
+    const test::TDiskSums want = DiskSums(t.Path(), true)[t.Path()];
+    for (int round = 0; round < 5; ++round) {
+        auto root = ScanTree(t.Path(), true, 4);
+        EXPECT_EQ(root->GetSize(), want.Size);
+        EXPECT_EQ(root->GetSizeOnDisk(), want.OnDisk);
+        EXPECT_EQ(root->GetFileCount(), want.Files);
+        OpenEverything(*root);
+        EXPECT_EQ(root->GetSize(), want.Size);
+        EXPECT_EQ(root->GetSizeOnDisk(), want.OnDisk);
+        EXPECT_EQ(root->GetFileCount(), want.Files);
+        EXPECT_EQ(UncountedNames(*root).size(), 4u);
+    }
+}
+
 // A folder scanned again forgets the names first met in it and meets them anew, while the
 // names first met elsewhere stay uncounted there.
 TEST(HardLinkTest, RescanningAFolderKeepsEveryTotal) {
@@ -135,6 +157,7 @@ TEST(HardLinkTest, RescanningAFolderKeepsEveryTotal) {
         dir->ClearForRescan();
         dir->SetScanning(true);
         TDirScanner scanner(*dir);
+        scanner.SetThreadCount(1);
         scanner.SetCountHardLinksOnce(true);
         scanner.Scan(dir->GetFullPath(), Threshold);
         root->UpdateTotalsUpward();
