@@ -117,6 +117,11 @@ TEST(FavouritesMenusTest, ADriveMountedWhileTheWindowRunsComesAndGoes) {
         return false;
     };
     EXPECT_FALSE(listed());
+    // The special folders arrive from a worker and rebuild the menus from a fresh read of the
+    // mount table: a rebuild between the mount and the watch's reading of it would show a
+    // drive whose coming and going the watch then sees as no change at all.
+    EXPECT_TRUE(QTest::qWaitFor([] { return test::LiveThreads("QvShellFolders") == 0; }, 10000));
+    QTest::qWait(50);
     ASSERT_EQ(::mount("none", mnt.Path().c_str(), "tmpfs", 0, "size=1m"), 0);
     EXPECT_TRUE(QTest::qWaitFor(listed, 10000));
     ASSERT_EQ(::umount2(mnt.Path().c_str(), 0), 0);
