@@ -48,16 +48,7 @@ void ExpectSums(const TRootDirNode& Root, bool Once, const std::string& When) {
     }
 }
 
-std::vector<TGroupNode*> Groups(TGroupNode& Root) {
-    std::vector<TGroupNode*> all{&Root};
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        TChildrenLock guard(*all[i]);
-        for (TFileSystemNode* child : guard.Children().Items())
-            if (child->IsGroupNode())
-                all.push_back(static_cast<TGroupNode*>(child));
-    }
-    return all;
-}
+using test::Groups;
 
 // Opens every folder and group, as a user clicking through the whole tree, and has every
 // total recounted from the nodes.

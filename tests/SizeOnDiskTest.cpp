@@ -46,17 +46,7 @@ void ExpectSums(const TRootDirNode& Root, const char* When) {
     }
 }
 
-// Every directory and group below Root, parents first.
-std::vector<TGroupNode*> Groups(TGroupNode& Root) {
-    std::vector<TGroupNode*> all{&Root};
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        TChildrenLock guard(*all[i]);
-        for (TFileSystemNode* child : guard.Children().Items())
-            if (child->IsGroupNode())
-                all.push_back(static_cast<TGroupNode*>(child));
-    }
-    return all;
-}
+using test::Groups;
 
 // The node of a file, also inside a "Grouped Files" node (which a path search passes by).
 TFileSystemNode* FileNode(const TRootDirNode& Root, const std::string& Path) {

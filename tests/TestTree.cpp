@@ -1,6 +1,7 @@
 #include "TestTree.h"
 
 #include "platform/DirReader.h"
+#include "tree/TreeTypes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -118,6 +119,17 @@ void MakeChain(const std::string& Dir, int Levels) {
             Fail("file in chain");
         dir = std::move(next);
     }
+}
+
+std::vector<TGroupNode*> Groups(TGroupNode& Root) {
+    std::vector<TGroupNode*> all{&Root};
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        TChildrenLock guard(*all[i]);
+        for (TFileSystemNode* child : guard.Children().Items())
+            if (child->IsGroupNode())
+                all.push_back(static_cast<TGroupNode*>(child));
+    }
+    return all;
 }
 
 void RemoveTree(const std::string& Path) {

@@ -5,6 +5,11 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
+
+namespace qv {
+class TGroupNode;
+}
 
 namespace qv::test {
 
@@ -51,6 +56,9 @@ std::map<std::string, TDiskSums> DiskSums(const std::string& Root, bool Once);
 
 // Makes a chain of Levels nested directories "d" below Dir, each holding a 1-byte file "f".
 void MakeChain(const std::string& Dir, int Levels);
+
+// Every directory and group node at and below Root, parents first.
+std::vector<TGroupNode*> Groups(TGroupNode& Root);
 
 // Removes a tree of any depth without following symbolic links.
 void RemoveTree(const std::string& Path);
