@@ -125,5 +125,127 @@ TEST(ScanStatisticsTest, SumsPerTypeFoldCaseAndKeepOddNamesApart) {
     EXPECT_EQ(sums.Sorted().front().Files, 10);
 }
 
+// A synchronous scan of Path into Tree, as the window's scan of that folder would be.
+std::shared_ptr<TScanStatistics> ScanInto(TTreeStatistics& Tree, const std::string& Path,
+                                          bool End = true) {
+    auto statistics = std::make_shared<TScanStatistics>(5);
+    Tree.BeginScan(statistics, Path);
+    TRootDirNode root;
+    root.SetName(Path);
+    TDirScanner scanner(root);
+    scanner.SetThreadCount(2);
+    scanner.SetStatistics(statistics);
+    scanner.Scan(Path, 0);
+    if (End)
+        Tree.EndScan(statistics);
+    return statistics;
+}
+
+std::vector<std::string> PathsOf(const std::vector<TLargeFile>& Files) {
+    std::vector<std::string> paths;
+    for (const TLargeFile& file : Files)
+        paths.push_back(file.Path);
+    return paths;
+}
+
+std::map<std::string, std::tuple<std::int64_t, std::int64_t, std::int64_t>>
+TypesOf(const std::vector<TFileTypeSum>& Sums) {
+    std::map<std::string, std::tuple<std::int64_t, std::int64_t, std::int64_t>> types;
+    for (const TFileTypeSum& sum : Sums)
+        types[sum.Type] = {sum.Size, sum.SizeOnDisk, sum.Files};
+    return types;
+}
+
+// What a fresh scan of the whole tree says now.
+TScanStatistics::TSnapshot Fresh(const std::string& Path) {
+    TTreeStatistics tree(5);
+    ScanInto(tree, Path);
+    return tree.Snapshot();
+}
+
+TEST(TreeStatisticsTest, RescanOfAFolderReplacesItsLargestFiles) {
+    TTempDir t;
+    t.Data("a/f1", 50000);
+    t.Data("a/f2.bin", 40000);
+    t.Data("b/g1.bin", 30000);
+    t.Data("b/small.txt", 100);
+    t.Data("c.jpg", 20000);
+    t.Data("d.jpg", 10000);
+    TTreeStatistics tree(5);
+    ScanInto(tree, t.Path());
+    std::vector<std::string> all = PathsOf(ListedByLstat(t.Path()));
+    all.resize(5);
+    EXPECT_EQ(PathsOf(tree.Snapshot().Largest), all);
+    EXPECT_FALSE(tree.TypesOutdated());
+
+    // The folder changes on disk, and so does another one that is not scanned again.
+    std::filesystem::remove(t / "a/f1");
+    t.Data("a/f3", 60000);
+    t.Data("b/g1.bin", 35000);
+    ScanInto(tree, t / "a");
+    const auto after = tree.Snapshot();
+    EXPECT_EQ(PathsOf(after.Largest),
+              (std::vector<std::string>{t / "a/f3", t / "a/f2.bin", t / "b/g1.bin", t / "c.jpg",
+                                        t / "d.jpg"}));
+    EXPECT_EQ(after.Largest[2].Size, 30000); // as the first scan saw it
+    EXPECT_TRUE(tree.TypesOutdated());
+
+    // A re-scan of a folder whose scan was forgotten by a wider one: its end counts nothing.
+    auto inner = ScanInto(tree, t / "b", false);
+    EXPECT_TRUE(tree.IsScanning());
+    ScanInto(tree, t.Path());
+    tree.EndScan(inner);
+    EXPECT_FALSE(tree.IsScanning());
+    // The whole tree scanned again: everything is right again.
+    EXPECT_FALSE(tree.TypesOutdated());
+    const auto fresh = Fresh(t.Path());
+    EXPECT_EQ(PathsOf(tree.Snapshot().Largest), PathsOf(fresh.Largest));
+    EXPECT_EQ(TypesOf(tree.Snapshot().Types), TypesOf(fresh.Types));
+
+    tree.Clear();
+    EXPECT_TRUE(tree.Snapshot().Largest.empty());
+    EXPECT_TRUE(tree.Snapshot().Types.empty());
+}
+
+TEST(TreeStatisticsTest, DeletedFileIsExactADeletedFolderOutdatesTheTypes) {
+    TTempDir t;
+    t.Data("a/f1.bin", 50000);
+    t.Data("a/f2.bin", 40000);
+    t.Data("a/only.iso", 1000);
+    t.Data("b/g1.txt", 30000);
+    t.Data(".hidden", 700);
+    TTreeStatistics tree(5);
+    ScanInto(tree, t.Path());
+    for (const char* name : {"a/f1.bin", "a/only.iso"}) {
+        struct stat st;
+        ASSERT_EQ(::lstat((t / name).c_str(), &st), 0);
+        std::filesystem::remove(t / name);
+        tree.FileDeleted(t / name, st.st_size, std::int64_t(st.st_blocks) * 512);
+    }
+    // Exactly what a scan of the disk now says; a type without files is gone.
+    const auto fresh = Fresh(t.Path());
+    EXPECT_EQ(PathsOf(tree.Snapshot().Largest), PathsOf(fresh.Largest));
+    EXPECT_EQ(TypesOf(tree.Snapshot().Types), TypesOf(fresh.Types));
+    EXPECT_FALSE(TypesOf(tree.Snapshot().Types).contains("iso"));
+    EXPECT_FALSE(tree.TypesOutdated());
+
+    // A folder: its files leave the list, the sums cannot follow.
+    const auto before = TypesOf(tree.Snapshot().Types);
+    test::RemoveTree(t / "b");
+    tree.SubtreeDeleted(t / "b");
+    EXPECT_EQ(PathsOf(tree.Snapshot().Largest),
+              (std::vector<std::string>{t / "a/f2.bin", t / ".hidden"}));
+    EXPECT_TRUE(tree.TypesOutdated());
+    EXPECT_EQ(TypesOf(tree.Snapshot().Types), before);
+    // A name like the folder's but beside it is not inside it.
+    EXPECT_TRUE(IsAtOrBelow(t / "b/x", t / "b"));
+    EXPECT_FALSE(IsAtOrBelow(t / "bb", t / "b"));
+    EXPECT_TRUE(IsAtOrBelow("/x", "/"));
+
+    ScanInto(tree, t.Path());
+    EXPECT_FALSE(tree.TypesOutdated());
+    EXPECT_EQ(TypesOf(tree.Snapshot().Types), TypesOf(Fresh(t.Path()).Types));
+}
+
 } // namespace
 } // namespace qv

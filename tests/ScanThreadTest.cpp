@@ -4,6 +4,7 @@
 #include "scan/ScanThread.h"
 
 #include "TestTree.h"
+#include "scan/ScanStatistics.h"
 #include "settings/QvSettings.h"
 #include "tree/TreeTypes.h"
 
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
@@ -122,6 +124,62 @@ TEST(ScanThreadTest, FinishedScansReportTheirTotals) {
     EXPECT_EQ(b->GetFileCount(), 1);
     EXPECT_EQ(root.GetSize(), 1031);
     EXPECT_EQ(root.GetFileCount(), 3);
+}
+
+// The window's statistics of its tree while two scan threads fill theirs: read on the main
+// thread during the walk, folded in by each end.
+TEST(ScanThreadTest, TreeStatisticsReadWhileTheScansRun) {
+    TTempDir t;
+    for (int d = 0; d < 2; ++d)
+        for (int f = 0; f < 1500; ++f)
+            t.File("d" + std::to_string(d) + "/" + std::to_string(f % 30) + "/f" +
+                       std::to_string(f) + (f % 3 ? ".txt" : ".bin"),
+                   f * 10);
+    TQueuedDispatcher dispatcher;
+    TDirScanThreadList list(9, dispatcher);
+    TRootDirNode root;
+    root.SetName(t.Path());
+    TTreeStatistics tree(50);
+    int snapshotsWhileRunning = 0;
+    for (const char* name : {"d0", "d1"}) {
+        TDirScanThread* thread = list.StartThread(*root.AddDirectory(name, faDirectory));
+        auto statistics = std::make_shared<TScanStatistics>(50);
+        thread->SetStatistics(statistics);
+        tree.BeginScan(statistics, t / name);
+        thread->SetOnTerminate([&tree, statistics](TThread&) { tree.EndScan(statistics); });
+        thread->Resume();
+    }
+    for (int i = 0; i < 3000 && !list.IsSettled(); ++i) {
+        dispatcher.WaitAndPump(1ms);
+        if (!tree.IsScanning())
+            continue;
+        ++snapshotsWhileRunning;
+        const auto snapshot = tree.Snapshot();
+        ASSERT_LE(snapshot.Largest.size(), 50u);
+        EXPECT_TRUE(std::is_sorted(
+            snapshot.Largest.begin(), snapshot.Largest.end(),
+            [](const TLargeFile& A, const TLargeFile& B) { return A.Size > B.Size; }));
+        std::int64_t files = 0;
+        for (const TFileTypeSum& sum : snapshot.Types)
+            files += sum.Files;
+        EXPECT_LE(files, 3000);
+    }
+    EXPECT_TRUE(list.IsSettled());
+    EXPECT_GT(snapshotsWhileRunning, 0);
+    const auto snapshot = tree.Snapshot();
+    ASSERT_EQ(snapshot.Largest.size(), 50u);
+    // The 50 largest: f1499 of each folder down to f1475.
+    for (std::size_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(snapshot.Largest[i].Size, (1499 - std::int64_t(i) / 2) * 10) << i;
+        EXPECT_TRUE(snapshot.Largest[i].Path.ends_with("/f" + std::to_string(1499 - i / 2) +
+                                                       ((1499 - i / 2) % 3 ? ".txt" : ".bin")))
+            << snapshot.Largest[i].Path;
+    }
+    std::map<std::string, std::int64_t> files;
+    for (const TFileTypeSum& sum : snapshot.Types)
+        files[sum.Type] = sum.Files;
+    EXPECT_EQ(files, (std::map<std::string, std::int64_t>{{"bin", 1000}, {"txt", 2000}}));
+    EXPECT_FALSE(tree.TypesOutdated());
 }
 
 TEST(ScanThreadTest, StopThreadsInsideStopsOnlyThoseBelowAndAroundAlsoAbove) {

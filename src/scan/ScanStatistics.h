@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,7 +43,10 @@ public:
     // Largest first; equal sizes by path.
     [[nodiscard]] std::vector<TLargeFile> Sorted() const;
     [[nodiscard]] std::size_t Count() const noexcept { return Heap.size(); }
+    [[nodiscard]] std::size_t GetCapacity() const noexcept { return Capacity; }
     void Clear() noexcept { Heap.clear(); }
+    // Drops the files whose path Gone accepts; returns how many went.
+    std::size_t RemoveIf(const std::function<bool(const std::string& Path)>& Gone);
 
 private:
     std::size_t Capacity;
@@ -74,6 +78,8 @@ public:
     void AddType(const std::string& Type, std::int64_t Size, std::int64_t SizeOnDisk,
                  std::int64_t Files);
     void Merge(const TFileTypeSums& Other);
+    // Takes one file of Name back out (a deleted file); a type left without files goes.
+    void Remove(std::string_view Name, std::int64_t Size, std::int64_t SizeOnDisk);
     // Largest size first; equal sizes by type.
     [[nodiscard]] std::vector<TFileTypeSum> Sorted() const;
     [[nodiscard]] std::size_t Count() const noexcept { return Sums.size(); }
@@ -117,5 +123,57 @@ private:
     mutable std::mutex Lock; // guards Parts
     std::vector<std::shared_ptr<TScanStatisticsPart>> Parts;
 };
+
+// What the window knows of the files of its whole tree: the statistics of the scans that
+// ended (the base) and of those still running. A re-scan of a folder replaces that folder's
+// largest files. The sums per type hold nothing per folder, so what a re-scan or a deleted
+// folder changes in them cannot be taken out again: they are kept, marked outdated, until a
+// scan covers everything scanned before.
+//
+// Threading: GUI thread only; the scans fill their own TScanStatistics meanwhile.
+class TTreeStatistics {
+public:
+    explicit TTreeStatistics(std::size_t Capacity = TLargestFiles::DefaultCapacity)
+        : Base(Capacity) {}
+
+    // A scan of SubtreePath starts (a first scan, or a re-scan), filling Scan. Running
+    // scans at or below SubtreePath are forgotten: this one counts their files again, and
+    // their EndScan, should it come, is ignored.
+    void BeginScan(std::shared_ptr<TScanStatistics> Scan, std::string SubtreePath);
+    // Folds a scan that finished or was stopped into the base. Unknown scans are ignored.
+    void EndScan(const std::shared_ptr<TScanStatistics>& Scan);
+    // The base merged with every running scan.
+    [[nodiscard]] TScanStatistics::TSnapshot Snapshot() const;
+    // Whether the sums per type may still count files that a re-scan or a deletion changed.
+    [[nodiscard]] bool TypesOutdated() const noexcept { return Outdated; }
+    [[nodiscard]] bool IsScanning() const noexcept { return !Running.empty(); }
+
+    // A file the user deleted, with the sizes the scan counted for it.
+    void FileDeleted(const std::string& Path, std::int64_t Size, std::int64_t SizeOnDisk);
+    // A folder the user deleted.
+    void SubtreeDeleted(const std::string& Path);
+    // A new tree: nothing known.
+    void Clear();
+
+private:
+    struct TRunning {
+        std::shared_ptr<TScanStatistics> Scan;
+        std::string Path;
+        // Paths deleted while the scan ran: its lists may hold them.
+        std::vector<std::string> Gone;
+    };
+    void DropLargestBelow(const std::string& Path);
+
+    TLargestFiles Base;
+    TFileTypeSums BaseTypes;
+    std::vector<TRunning> Running;
+    // The folders whose scans (ended or running) the base and the running scans hold,
+    // none inside another.
+    std::vector<std::string> Covered;
+    bool Outdated = false;
+};
+
+// Whether Path is Dir or lies below it.
+[[nodiscard]] bool IsAtOrBelow(std::string_view Path, std::string_view Dir) noexcept;
 
 } // namespace qv

@@ -47,6 +47,10 @@ public:
                    std::shared_ptr<TScanThreadRegistry> Owner);
 
     [[nodiscard]] TDirScanner& Scanner() noexcept { return *DirScanner; }
+    // Where the walk records its largest files and sums per type; set before Resume.
+    void SetStatistics(std::shared_ptr<TScanStatistics> Statistics) {
+        DirScanner->SetStatistics(std::move(Statistics));
+    }
     // True once the list was told that this thread's node is about to be freed (or was):
     // its termination handler must then leave the node alone. Main thread only.
     [[nodiscard]] bool NodeReleased() const noexcept { return Released; }
