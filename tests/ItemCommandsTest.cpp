@@ -434,6 +434,42 @@ TEST_F(ItemCommandsTest, DeleteWhileAScanRunsInsideAndCancel) {
     }
 }
 
+TEST_F(ItemCommandsTest, DeletePathsOfFilesWhoseFolderWasNeverListed) {
+    Data.File("a/b/big", 5000);
+    Data.File("a/b/small", 10);
+    Data.File("a/b/keep", 20);
+    Data.File("a/b/keep2", 30);
+    Data.File("c", 100);
+    AppSettings().SetGroupSmallFiles(true);
+    AppSettings().SetGroupFileSize(1000);
+    TFormMain window;
+    Scan(window);
+    TItemCommands& commands = window.ItemCommands();
+    // Nobody opened the folder: its files have no nodes, yet the menu offers to delete them.
+    ASSERT_EQ(window.RootNode()->FindNodeByPath(Data / "a/b/big"), nullptr);
+    EXPECT_TRUE(commands.CanRunVerb(VerbTrash, {Data / "a/b/big", Data / "a/b/small"}));
+    EXPECT_FALSE(commands.CanRunVerb(VerbDelete, {Data / "a/b/none"}));
+    EXPECT_FALSE(commands.CanRunVerb(VerbDelete, {Data / "elsewhere/x"}));
+
+    TBoxAnswerer boxes({QMessageBox::Yes});
+    // A big file, a small one of the folder's group, and a path the tree does not hold.
+    EXPECT_TRUE(
+        commands.DeletePaths({Data / "a/b/big", Data / "a/b/small", Data / "a/b/none"}, false));
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_TRUE(boxes.Texts[0].startsWith("Delete 2 items")) << boxes.Texts[0].toStdString();
+    EXPECT_FALSE(Exists(Data / "a/b/big"));
+    EXPECT_FALSE(Exists(Data / "a/b/small"));
+    EXPECT_TRUE(Exists(Data / "a/b/keep"));
+    EXPECT_EQ(window.RootNode()->FindNodeByPath(Data / "a/b/big"), nullptr);
+    auto* folder = dynamic_cast<TDirNode*>(window.RootNode()->FindNodeByPath(Data / "a/b"));
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->GetSize(), 50);
+    EXPECT_EQ(folder->GetFileCount(), 2);
+    ExpectTreeMatchesDisk(window);
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsScanning(); }));
+    ExpectTreeMatchesDisk(window);
+}
+
 TEST_F(ItemCommandsTest, OpeningSystemFilesAsksFirst) {
     TTempDir bin;
     const std::string calls = bin / "calls";

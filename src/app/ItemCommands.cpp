@@ -15,10 +15,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QShortcut>
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qv {
@@ -191,7 +193,26 @@ TFileSystemNode* TItemCommands::NodeOfPath(const std::string& Path) const {
     if (Path == Root->GetFullPath()) {
         return Root;
     }
-    return Root->FindNodeByPath(Path);
+    if (TFileSystemNode* Found = Root->FindNodeByPath(Path)) {
+        return Found;
+    }
+    // The files of a "Grouped Files" row have their folder's path, which the search by the
+    // path's components does not see: they are looked for among the group's files.
+    const std::string Folder = WithoutTrailingDelimiter(DirectoryPart(Path));
+    auto* Dir = dynamic_cast<TDirNode*>(
+        Folder == Root->GetFullPath() ? Root : Root->FindNodeByPath(Folder));
+    TFileGroupNode* Group = Dir ? Dir->FileGroup() : nullptr;
+    if (!Group) {
+        return nullptr;
+    }
+    const std::string_view Name = std::string_view(Path).substr(Path.rfind('/') + 1);
+    TChildrenLock Lock(*Group);
+    for (TFileSystemNode* Child : Lock.Children().Items()) {
+        if (Child->Name() == Name) {
+            return Child;
+        }
+    }
+    return nullptr;
 }
 
 void TItemCommands::RemoveNode(TFileSystemNode* Node) {
@@ -325,6 +346,99 @@ bool TItemCommands::DeleteNodes(const std::vector<TFileSystemNode*>& Nodes, bool
     return AllGone;
 }
 
+void TItemCommands::OpenPath(const std::string& Path) {
+    if (DirectoryExists(Path)) {
+        ExploreFolder(Path);
+    } else {
+        OpenFile(Path);
+    }
+}
+
+void TItemCommands::ShowPathsInFolder(const std::vector<std::string>& Paths) {
+    // The file manager opens a window per request: one per folder is enough.
+    std::vector<std::string> Folders;
+    for (const std::string& Path : Paths) {
+        std::string Folder = DirectoryPart(Path);
+        if (std::find(Folders.begin(), Folders.end(), Folder) != Folders.end()) {
+            continue;
+        }
+        Folders.push_back(std::move(Folder));
+        ShowItemInFolder(Path);
+    }
+}
+
+void TItemCommands::PopupMenuForPaths(const std::vector<std::string>& Paths, QPoint Global) {
+    if (!Paths.empty()) {
+        InvokeItemCommand(*this, {}, &Paths, iaContextMenu, {}, &Form, Global, false);
+    }
+}
+
+bool TItemCommands::IsUnlistedFile(const std::string& Path) const {
+    if (NodeOfPath(Path)) {
+        return false;
+    }
+    struct stat St {};
+    return dynamic_cast<TDirNode*>(NodeOfPath(WithoutTrailingDelimiter(DirectoryPart(Path)))) &&
+           ::lstat(Path.c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
+}
+
+TFileSystemNode* TItemCommands::LoadNodeOfPath(const std::string& Path) {
+    if (TFileSystemNode* Node = NodeOfPath(Path)) {
+        return Node;
+    }
+    const std::string Folder = WithoutTrailingDelimiter(DirectoryPart(Path));
+    auto* Dir = dynamic_cast<TDirNode*>(NodeOfPath(Folder));
+    if (!Dir) {
+        return nullptr;
+    }
+    // The small files are listed in the folder's group; the group may only appear once the
+    // folder's own files are.
+    for (int Step = 0; Step < 2; ++Step) {
+        TGroupNode* Group = Step == 0 ? static_cast<TGroupNode*>(Dir) : Dir->FileGroup();
+        if (!Group) {
+            return nullptr;
+        }
+        // The grid may be listing the same files on its worker: that listing ends first.
+        QElapsedTimer Waited;
+        Waited.start();
+        while (Group->IsListingFiles() && Waited.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        // Events ran meanwhile: the folder may have been scanned again or removed.
+        Dir = dynamic_cast<TDirNode*>(NodeOfPath(Folder));
+        if (!Dir) {
+            return nullptr;
+        }
+        if (Step == 0) {
+            Dir->LoadFiles();
+        } else if (TFileGroupNode* Small = Dir->FileGroup()) {
+            Small->LoadFiles();
+        }
+        if (TFileSystemNode* Node = NodeOfPath(Path)) {
+            return Node;
+        }
+    }
+    return nullptr;
+}
+
+bool TItemCommands::DeletePaths(const std::vector<std::string>& Paths, bool AllowUndo) {
+    if (Deleting) {
+        return false;
+    }
+    // Every listing first, then the nodes: a listing may wait for events, and a node found
+    // before them need not live through them.
+    for (const std::string& Path : Paths) {
+        LoadNodeOfPath(Path);
+    }
+    std::vector<TFileSystemNode*> Nodes;
+    for (const std::string& Path : Paths) {
+        if (TFileSystemNode* Node = NodeOfPath(Path)) {
+            Nodes.push_back(Node);
+        }
+    }
+    return !Nodes.empty() && DeleteNodes(Nodes, AllowUndo);
+}
+
 bool TItemCommands::CanRunVerb(std::string_view Verb, const std::vector<std::string>& Paths) {
     if (Verb == VerbOpen || Verb == VerbShowInFolder) {
         return true;
@@ -339,8 +453,9 @@ bool TItemCommands::CanRunVerb(std::string_view Verb, const std::vector<std::str
                 return false;
             }
         } else if (Verb == VerbTrash || Verb == VerbDelete) {
-            // The parent folder decides whether an entry can go.
-            if (!Node || !IsDeletable(*Node) || Deleting ||
+            // The parent folder decides whether an entry can go. A file of a folder whose
+            // files were never listed gets its node when it is deleted.
+            if (!(Node ? IsDeletable(*Node) : IsUnlistedFile(Path)) || Deleting ||
                 ::access(DirectoryPart(Path).c_str(), W_OK | X_OK) != 0) {
                 return false;
             }
@@ -372,13 +487,7 @@ bool TItemCommands::RunVerb(std::string_view Verb, const std::vector<std::string
         return true;
     }
     if (Verb == VerbTrash || Verb == VerbDelete) {
-        std::vector<TFileSystemNode*> Nodes;
-        for (const std::string& Path : Paths) {
-            if (TFileSystemNode* Node = NodeOfPath(Path)) {
-                Nodes.push_back(Node);
-            }
-        }
-        return !Nodes.empty() && DeleteNodes(Nodes, Verb == VerbTrash);
+        return DeletePaths(Paths, Verb == VerbTrash);
     }
     if (Verb == VerbProperties) {
         ShowItemProperties(Paths.front(), NodeOfPath(Paths.front()), &Form);

@@ -9,6 +9,7 @@
 #include "shell/ItemProp.h"
 
 #include <QObject>
+#include <QPoint>
 #include <Qt>
 #include <functional>
 #include <optional>
@@ -44,6 +45,20 @@ public:
     // whether every item is gone.
     bool DeleteNodes(const std::vector<TFileSystemNode*>& Nodes, bool AllowUndo);
 
+    // The same commands on items named by their paths, for the lists that show files
+    // without rows in the grid (the largest files). A file may have no node yet: its folder's
+    // files were never listed.
+    //
+    // Opens a file with its program, a folder in the file manager.
+    void OpenPath(const std::string& Path);
+    // Shows the items in the file manager: one window per folder, its first item selected.
+    void ShowPathsInFolder(const std::vector<std::string>& Paths);
+    // The item menu the grid shows, acting on Paths, at Global (screen coordinates).
+    void PopupMenuForPaths(const std::vector<std::string>& Paths, QPoint Global);
+    // DeleteNodes on the nodes of Paths, listing the files of their folders where needed;
+    // paths the tree does not hold are left alone. Returns whether every item is gone.
+    bool DeletePaths(const std::vector<std::string>& Paths, bool AllowUndo);
+
     // TItemVerbTarget
     bool CanRunVerb(std::string_view Verb, const std::vector<std::string>& Paths) override;
     bool RunVerb(std::string_view Verb, const std::vector<std::string>& Paths) override;
@@ -65,6 +80,11 @@ private:
     void MenuForCurrentRow();
     void RemoveNode(TFileSystemNode* Node);
     [[nodiscard]] TFileSystemNode* NodeOfPath(const std::string& Path) const;
+    // The node of Path, after listing the files of its folder (and of the folder's group of
+    // small files) if they were not; nullptr when the tree has no such item.
+    TFileSystemNode* LoadNodeOfPath(const std::string& Path);
+    // Whether Path is a file whose folder the tree holds, though the file has no node yet.
+    [[nodiscard]] bool IsUnlistedFile(const std::string& Path) const;
 
     TFormMain& Form;
     std::unique_ptr<TDeleteReport> Report;
