@@ -451,6 +451,9 @@ TEST_F(ItemCommandsTest, DeletePathsOfFilesWhoseFolderWasNeverListed) {
     EXPECT_FALSE(commands.CanRunVerb(VerbDelete, {Data / "a/b/none"}));
     EXPECT_FALSE(commands.CanRunVerb(VerbDelete, {Data / "elsewhere/x"}));
 
+    std::map<std::string, std::int64_t> deleted;
+    commands.OnItemDeleted = [&](const std::string& Path, bool Folder, std::int64_t Size,
+                                 std::int64_t) { deleted[Path] = Folder ? -1 : Size; };
     TBoxAnswerer boxes({QMessageBox::Yes});
     // A big file, a small one of the folder's group, and a path the tree does not hold.
     EXPECT_TRUE(
@@ -460,6 +463,8 @@ TEST_F(ItemCommandsTest, DeletePathsOfFilesWhoseFolderWasNeverListed) {
     EXPECT_FALSE(Exists(Data / "a/b/big"));
     EXPECT_FALSE(Exists(Data / "a/b/small"));
     EXPECT_TRUE(Exists(Data / "a/b/keep"));
+    EXPECT_EQ(deleted, (std::map<std::string, std::int64_t>{{Data / "a/b/big", 5000},
+                                                            {Data / "a/b/small", 10}}));
     EXPECT_EQ(window.RootNode()->FindNodeByPath(Data / "a/b/big"), nullptr);
     auto* folder = dynamic_cast<TDirNode*>(window.RootNode()->FindNodeByPath(Data / "a/b"));
     ASSERT_NE(folder, nullptr);

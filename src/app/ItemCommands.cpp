@@ -299,6 +299,11 @@ bool TItemCommands::DeleteNodes(const std::vector<TFileSystemNode*>& Nodes, bool
             continue;
         }
         if (Report->Gone[i]) {
+            const auto* File = dynamic_cast<const TFileNode*>(Node);
+            if (OnItemDeleted && !(File && File->IsUncountedLink())) {
+                OnItemDeleted(Items[i].Path, Items[i].IsDirectory, Node->GetSize(),
+                              Node->GetSizeOnDisk());
+            }
             RemoveNode(Node);
             continue;
         }

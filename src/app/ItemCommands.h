@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPoint>
 #include <Qt>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -58,6 +59,13 @@ public:
     // DeleteNodes on the nodes of Paths, listing the files of their folders where needed;
     // paths the tree does not hold are left alone. Returns whether every item is gone.
     bool DeletePaths(const std::vector<std::string>& Paths, bool AllowUndo);
+
+    // Called for each item a delete removed from disk and from the tree, with the sizes
+    // the tree counted for it (a second name of a linked file, counted nowhere, is left
+    // out), before its node goes: the window's statistics follow.
+    std::function<void(const std::string& Path, bool Folder, std::int64_t Size,
+                       std::int64_t SizeOnDisk)>
+        OnItemDeleted;
 
     // TItemVerbTarget
     bool CanRunVerb(std::string_view Verb, const std::vector<std::string>& Paths) override;
