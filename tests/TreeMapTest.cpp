@@ -254,6 +254,10 @@ TEST(TreeMapThreadTest, ReleaseNodesStopsTheDrawingBeforeNodesAreFreed) {
         root.FindNodeByPath(dir / ("w" + std::to_string(round)))->Delete();
     }
     EXPECT_LT(longest, 100.0); // a millisecond or two, but for a loaded machine
+    {
+        std::lock_guard guard(lock);
+        EXPECT_LT(results.size(), 7u); // drawings were stopped (or dropped before they began)
+    }
     // The next request draws the tree that is left, and is reported.
     thread.Request({&root, root.GetFullPath(), 300, 200, nullptr, nullptr, 99});
     std::unique_lock guard(lock);

@@ -22,7 +22,7 @@ public:
     static constexpr std::uint32_t OtherColour = 0xB8B8B0;
     // The colour of a folder's files that are not nodes of the tree (one block per folder):
     // darker than OtherColour, so that files of rare types and unknown files stay apart.
-    static constexpr std::uint32_t UnlistedColour = 0x8C8C8C;
+    static constexpr std::uint32_t UnlistedColour = 0x989898;
 
     TFileTypeColours() = default;
     // TypesBySize: file types (TFileTypeSums::TypeOf), largest first; the first PaletteSize

@@ -19,21 +19,21 @@ namespace {
 
 // The cushions: every rectangle adds a parabolic ridge of this height to the surface of its
 // area, each level a little lower than the one above, so that nesting shows as shading.
-constexpr double RidgeHeight = 0.5;
-constexpr double RidgeFalloff = 0.75;
+constexpr double RidgeHeight = 0.4;
+constexpr double RidgeFalloff = 0.7;
 // Light from the upper left, mostly from the front.
 const double LightNorm = std::sqrt(1.0 + 4.0 + 100.0);
 const double LightX = -1.0 / LightNorm;
 const double LightY = -2.0 / LightNorm;
 const double LightZ = 10.0 / LightNorm;
-constexpr double Ambient = 40.0 / 255.0;
-constexpr double Diffuse = 215.0 / 255.0;
+constexpr double Ambient = 0.3;
+constexpr double Diffuse = 0.74;
 
 // A folder gets a frame from this size on, and an inset inside the frame from PadMin on.
 constexpr int FrameMin = 8;
 constexpr int PadMin = 48;
-constexpr std::uint32_t FrameColour = 0x505050;
-constexpr std::uint32_t InsetColour = 0xE4E4E4;
+constexpr std::uint32_t FrameColour = 0x686868;
+constexpr std::uint32_t InsetColour = 0xD0D0D0;
 constexpr std::uint32_t EmptyColour = 0xF4F4F4;
 // Rectangles below this size in either direction are drawn but not listed for hit tests,
 // and a folder below it inside its frame is drawn as one cushion without its contents.
