@@ -253,7 +253,9 @@ TEST(TreeMapThreadTest, ReleaseNodesStopsTheDrawingBeforeNodesAreFreed) {
         // What the sanitizers watch: the worker must be out of these nodes now.
         root.FindNodeByPath(dir / ("w" + std::to_string(round)))->Delete();
     }
-    EXPECT_LT(longest, 100.0); // a millisecond or two, but for a loaded machine
+    // Far less than a whole drawing; generous for a loaded machine under a sanitizer, where
+    // the worker may wait for a core before it sees the flag.
+    EXPECT_LT(longest, 250.0);
     {
         std::lock_guard guard(lock);
         EXPECT_LT(results.size(), 7u); // drawings were stopped (or dropped before they began)

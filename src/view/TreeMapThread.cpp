@@ -179,6 +179,11 @@ private:
         for (int x = R.X0; x < R.X1; ++x)
             Normals[std::size_t(x - R.X0)] = -(2 * C.S2X * (x + 0.5) + C.S1X);
         for (int y = R.Y0; y < R.Y1; ++y) {
+            // A large rectangle takes a while: a new request must not wait for it.
+            if (Cancel && (y & 15) == 15 && Cancel->load(std::memory_order_relaxed)) {
+                Cancelled = true;
+                return;
+            }
             const double ny = -(2 * C.S2Y * (y + 0.5) + C.S1Y);
             const double lightY = ny * LightY + LightZ;
             const double ny2 = ny * ny + 1;
