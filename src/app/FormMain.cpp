@@ -5,6 +5,7 @@
 #include "app/InfoPanelFrame.h"
 #include "app/ItemCommands.h"
 #include "app/MessageBoxes.h"
+#include "app/OverviewPanels.h"
 #include "app/QtDispatcher.h"
 #include "app/QvApplication.h"
 #include "app/QvSettingsDlg.h"
@@ -212,11 +213,16 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
         FInfoPanel = new TFrameInfoPanel(Centre);
         FInfoPanel->OnRefreshPath = [this](const std::string& Path) { InfoPanelRefreshPath(Path); };
         Column->addWidget(FInfoPanel);
-        Column->addWidget(FileTree, 1);
+        Panels = new TOverviewPanels(*this, *FileTree);
+        Column->addWidget(Panels->Widget(), 1);
         setCentralWidget(Centre);
     }
     CreateActions();
     Commands = new TItemCommands(*this);
+    Commands->OnItemDeleted = [this](const std::string& Path, bool Folder, std::int64_t Size,
+                                     std::int64_t SizeOnDisk) {
+        Panels->ItemDeleted(Path, Folder, Size, SizeOnDisk);
+    };
     CreateMenus();
     CreateStatusBar();
     CreateTimers();
@@ -234,8 +240,10 @@ TFormMain::TFormMain(const std::vector<std::string>& Args)
     FileTree->OnChange = [this](TFileSystemNode* Node) { VirtualFileTreeChange(Node); };
     connect(FileTree, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& Index) { VirtualFileTreeDblClick(Index); });
-    connect(FileTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { UpdateActions(); });
+    connect(FileTree->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        Panels->GridSelectionChanged();
+        UpdateActions();
+    });
     connect(FileTree->header(), &QHeaderView::sectionClicked, this, [this] { UpdateActions(); });
     // A folder's files arrive after its row opened; a tree of files alone becomes savable then.
     // Only rows under the top row count: what the refresh tick adds deeper down changes nothing.
@@ -314,6 +322,8 @@ TFormMain::~TFormMain() {
     Threads->WaitForThreads();
     Workers->JoinAll();
     Threads.reset();
+    // The map's worker reads the tree: it stops before the tree goes.
+    Panels->Shutdown();
     // Its answers repaint the grid; it goes first.
     Source.IconThread = nullptr;
     IconThread.reset();
@@ -404,6 +414,9 @@ void TFormMain::CreateMenus() {
     Bearbeiten1->addSeparator();
     Bearbeiten1->addAction(ActConfig);
 
+    MenuView = menuBar()->addMenu(QString());
+    Panels->FillMenu(*MenuView);
+
     Hilfe1 = menuBar()->addMenu(QString());
     Hilfe1->addAction(Info1);
 
@@ -425,6 +438,8 @@ void TFormMain::CreateMenus() {
     ToolBarMain->addAction(ActOpenInExplorer);
     ToolBarMain->addAction(ActSaveScanResult);
     ToolBarMain->addAction(ActConfig);
+    ToolBarMain->addSeparator();
+    ToolBarMain->addAction(Panels->ActTreeMapZoomOut);
 }
 
 void TFormMain::CreateStatusBar() {
@@ -462,6 +477,7 @@ void TFormMain::Retranslate() {
     MenuFile->setTitle(TrQ("&File"));
     MenuItemMRUDirList->setTitle(TrQ("Recent &Folders"));
     Bearbeiten1->setTitle(TrQ("&Edit"));
+    MenuView->setTitle(TrQ("&View"));
     Hilfe1->setTitle(TrQ("&Help"));
     ToolBarMain->setWindowTitle(TrQ("Toolbar"));
     ToolBtnFavorites->setToolTip(TrQ("Recent Folders"));
@@ -489,6 +505,7 @@ void TFormMain::Retranslate() {
         }
     }
     FInfoPanel->Retranslate();
+    Panels->Retranslate();
     RebuildFavouritesMenus();
     FileTree->Model().Retranslate();
     FileTree->viewport()->update();
@@ -614,6 +631,7 @@ void TFormMain::LoadViewState() {
         if (GetDirViewStyle() != FileTree->GetDirViewStyle()) {
             RebuildView(GetDirViewStyle());
         }
+        Panels->LoadViewState(Settings);
     } catch (const std::exception& E) {
         ShowExceptionMessage(E);
     }
@@ -636,6 +654,7 @@ void TFormMain::SaveViewState(bool ShowErrors) {
         Settings.WriteSettingInteger("SortColumn", FileTree->Model().SortColumn());
         Settings.WriteSettingInteger("SortDirection",
                                      FileTree->Model().SortOrder() == Qt::DescendingOrder ? 1 : 0);
+        Panels->SaveViewState(Settings);
     } catch (const std::exception& E) {
         if (ShowErrors) {
             ShowExceptionMessage(E);
@@ -710,9 +729,11 @@ void TFormMain::ReplaceRoot(std::unique_ptr<TRootNode> NewRoot) {
     DiscardFlatNodes();
     // An end event still on its way must not reach into the old tree.
     Threads->ForgetAllNodes();
+    Panels->BeforeNodesFreed(nullptr, true);
     // The rows move to the new tree before the old one is freed at the end of this scope.
     const std::unique_ptr<TRootNode> Old = std::exchange(Root, std::move(NewRoot));
     Source.RootNode = Root.get();
+    Panels->TreeReplaced(Root.get());
     // Answers for the old tree's files would only wait for their purge.
     IconRequests->Clear();
     RebuildView(GetDirViewStyle());
@@ -744,6 +765,7 @@ void TFormMain::ScanPath(const std::string& Path) {
     MainScanThread = Threads->StartThread(*Root);
     if (MainScanThread) {
         MainScanThread->SetOnTerminate([this](TThread& Thread) { ScanTerminated(Thread); });
+        Panels->ScanStarted(*MainScanThread);
         MainScanThread->Resume();
         StartProgressTimers();
     }
@@ -777,6 +799,7 @@ void TFormMain::ScanFixedDrives() {
             }
             if (TDirScanThread* Thread = Threads->StartThread(*Drive)) {
                 Thread->SetOnTerminate([this](TThread& T) { SubDirScanTerminated(T); });
+                Panels->ScanStarted(*Thread);
                 Started.push_back(Thread);
             }
         }
@@ -829,7 +852,10 @@ void TFormMain::ScanSubDirNode(TDirNode* Node) {
     if (Node == Root.get()) {
         ShowScanStopped(false);
     }
+    // The map's worker leaves the children before they go.
+    Panels->BeforeNodesFreed(Node, false);
     Node->ClearForRescan();
+    Panels->NodesFreed();
     Node->SetScanning(true);
     // An open row stays open: its children are made again at once (none yet), so that the
     // refresh ticks add the rows the scan finds. Left to the view, a row that is already
@@ -841,6 +867,7 @@ void TFormMain::ScanSubDirNode(TDirNode* Node) {
     RefreshView();
     if (TDirScanThread* Thread = Threads->StartThread(*Node)) {
         Thread->SetOnTerminate([this](TThread& T) { SubDirScanTerminated(T); });
+        Panels->ScanStarted(*Thread);
         Thread->Resume();
         StartProgressTimers();
     } else {
@@ -872,6 +899,7 @@ void TFormMain::ScanTerminated(TThread& Thread) {
         MainScanThread = nullptr;
     }
     Threads->Remove(&ScanThread);
+    Panels->ScanEnded(ScanThread);
     if (!ScanThread.NodeReleased()) {
         LastScanSeconds = ScanThread.Scanner().ElapsedSeconds();
     }
@@ -888,6 +916,7 @@ void TFormMain::ScanTerminated(TThread& Thread) {
 void TFormMain::SubDirScanTerminated(TThread& Thread) {
     auto& ScanThread = static_cast<TDirScanThread&>(Thread);
     Threads->Remove(&ScanThread);
+    Panels->ScanEnded(ScanThread);
     const bool Last = Threads->IsSettled();
     // The root stops scanning before the totals are stored: UpdateTotals leaves a node
     // that is being scanned alone, and "Local Drives" would keep no total at all.
@@ -952,6 +981,7 @@ void TFormMain::ScanFinished(TDirScanThread& Thread) {
     setWindowTitle(Caption);
     DiscardFlatNodes();
     RefreshView();
+    Panels->ScanFinished();
 }
 
 void TFormMain::StartProgressTimers() {
@@ -977,6 +1007,7 @@ void TFormMain::TimerAniSearchTimer() {
 void TFormMain::TimerTreeRefreshTimer() {
     DiscardFlatNodes();
     RefreshView();
+    Panels->Tick();
 }
 
 void TFormMain::TimerStatusBarTimer() {
@@ -1004,10 +1035,14 @@ void TFormMain::ShowScanStopped(bool Stopped) {
 
 void TFormMain::VirtualFileTreeChange(TFileSystemNode* Node) {
     if (Node) {
-        StatusPanel0->setText(PathText(Node->GetFullPath()));
-        StatusPanel1->setText(ToQ(FormatNumber(double(Node->GetSize()), 0) + " Bytes"));
+        ShowItemInStatusBar(Node->GetFullPath(), Node->GetSize());
     }
     UpdateActions();
+}
+
+void TFormMain::ShowItemInStatusBar(const std::string& Path, std::int64_t Size) {
+    StatusPanel0->setText(PathText(Path));
+    StatusPanel1->setText(ToQ(FormatNumber(double(Size), 0) + " Bytes"));
 }
 
 // --- the view -------------------------------------------------------------------------------

@@ -40,6 +40,7 @@ class TFileIconTable;
 class TFrameInfoPanel;
 class TIconRequestHousekeeping;
 class TItemCommands;
+class TOverviewPanels;
 struct TMenuDrive;
 class TFileSystemNode;
 class TQtDispatcher;
@@ -159,6 +160,10 @@ public:
     // The info panel's refresh of Path.
     void InfoPanelRefreshPath(const std::string& Path);
     [[nodiscard]] TFrameInfoPanel& InfoPanel() const noexcept { return *FInfoPanel; }
+    // The treemap, the largest files and the file types.
+    [[nodiscard]] TOverviewPanels& Overview() const noexcept { return *Panels; }
+    // An item's path and size in the status bar (the grid's current row, the map's hover).
+    void ShowItemInStatusBar(const std::string& Path, std::int64_t Size);
 
 protected:
     void changeEvent(QEvent* Event) override;
@@ -224,12 +229,14 @@ private:
     TVirtualFileTree* FileTree = nullptr;
     TFrameInfoPanel* FInfoPanel = nullptr;
     TItemCommands* Commands = nullptr;
+    TOverviewPanels* Panels = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
     QLabel* StatusStopped = nullptr;
     QMenu* MenuFile = nullptr;
     QMenu* MenuItemMRUDirList = nullptr;
     QMenu* Bearbeiten1 = nullptr;
+    QMenu* MenuView = nullptr;
     QMenu* Hilfe1 = nullptr;
     QMenu* PopupMRUDirList = nullptr;
     QToolBar* ToolBarMain = nullptr;

@@ -3,6 +3,7 @@
 #include "app/FormMain.h"
 #include "app/FormProperties.h"
 #include "app/MessageBoxes.h"
+#include "app/OverviewPanels.h"
 #include "scan/ScanThread.h"
 #include "shell/ShellBrowseForFolder.h"
 #include "shell/ShellUtils.h"
@@ -232,7 +233,10 @@ void TItemCommands::RemoveNode(TFileSystemNode* Node) {
         Tree.Model().RemoveNodeRows(*Node);
     }
     Form.DiscardFlatNodes();
+    // The treemap's worker reads the tree: it leaves these nodes first.
+    Form.Overview().BeforeNodesFreed(Node, true);
     Node->Delete();
+    Form.Overview().NodesFreed();
 }
 
 bool TItemCommands::DeleteNodes(const std::vector<TFileSystemNode*>& Nodes, bool AllowUndo) {

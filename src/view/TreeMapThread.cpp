@@ -216,31 +216,40 @@ private:
     // Kids under the locks; returns the bytes of its files that are not nodes.
     std::int64_t CopyChildren(const TGroupNode& Dir) {
         std::int64_t unlisted = 0;
-        TChildrenLock guard(Dir);
-        if (!Dir.IsFilesLoaded())
-            unlisted += Dir.GetFilesSize();
-        for (TFileSystemNode* child : guard.Children().Items()) {
-            if (CheckCancel())
-                break;
-            if (Dir.SkipsInTotals(*child))
-                continue;
-            if (child->IsFileGroup()) {
-                // Read only while Dir's lock keeps it from being dissolved.
-                const auto& group = static_cast<const TGroupNode&>(*child);
-                if (!group.IsFilesLoaded()) {
-                    unlisted += group.StoredSize();
+        const std::size_t first = Kids.size();
+        {
+            TChildrenLock guard(Dir);
+            if (!Dir.IsFilesLoaded())
+                unlisted += Dir.GetFilesSize();
+            for (TFileSystemNode* child : guard.Children().Items()) {
+                if (CheckCancel())
+                    break;
+                if (Dir.SkipsInTotals(*child))
                     continue;
+                if (child->IsFileGroup()) {
+                    // Read only while Dir's lock keeps it from being dissolved.
+                    const auto& group = static_cast<const TGroupNode&>(*child);
+                    if (!group.IsFilesLoaded()) {
+                        unlisted += group.StoredSize();
+                        continue;
+                    }
+                    TChildrenLock files(group);
+                    for (TFileSystemNode* file : files.Children().Items())
+                        if (!file->IsGroupNode() && !group.SkipsInTotals(*file))
+                            CopyFile(*file);
+                } else if (child->IsGroupNode()) {
+                    Kids.push_back({child, 0, 0, 0, 0, mkDirectory});
+                } else {
+                    CopyFile(*child);
                 }
-                TChildrenLock files(group);
-                for (TFileSystemNode* file : files.Children().Items())
-                    if (!file->IsGroupNode() && !group.SkipsInTotals(*file))
-                        CopyFile(*file);
-            } else if (child->IsGroupNode()) {
-                Kids.push_back({child, child->GetSize(), 0, 0, 0, mkDirectory});
-            } else {
-                CopyFile(*child);
             }
         }
+        // A folder's size may be summed from its whole subtree while it is scanned or
+        // incomplete: never under Dir's lock, which the grid's own live sums only try to
+        // take (they would read low while it is held).
+        for (std::size_t k = first; k < Kids.size(); ++k)
+            if (Kids[k].Kind == mkDirectory)
+                Kids[k].Size = Kids[k].Node->GetSize();
         return unlisted;
     }
 

@@ -144,6 +144,14 @@ void TTreeMapView::Redraw() {
         }
         return;
     }
+    if (!isVisible()) {
+        // A hidden map costs nothing: it is drawn when it shows.
+        Thread->ReleaseNodes();
+        Awaited = 0;
+        Stale = true;
+        return;
+    }
+    Stale = false;
     TTreeMapRequest request;
     request.Root = Zoom;
     request.RootPath = Zoom->GetFullPath();
@@ -155,6 +163,12 @@ void TTreeMapView::Redraw() {
     Awaited = request.Ticket;
     RequestedAt = NowNs();
     Thread->Request(std::move(request));
+}
+
+void TTreeMapView::showEvent(QShowEvent* Event) {
+    QWidget::showEvent(Event);
+    if (Stale)
+        Redraw();
 }
 
 void TTreeMapView::SetCalmRedraw(bool Value) {

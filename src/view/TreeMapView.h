@@ -112,6 +112,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseDoubleClickEvent(QMouseEvent* Event) override;
@@ -147,6 +148,8 @@ private:
     std::uint64_t Awaited = 0;
     std::int64_t RequestedAt = 0; // ns, steady clock
     bool Calm = false;
+    // A drawing was asked for while the map was hidden.
+    bool Stale = false;
     TTreeMapViewTimes GuiTimes;
     QTimer ResizeTimer;
     QTimer CalmTimer;
