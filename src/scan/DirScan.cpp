@@ -121,10 +121,13 @@ struct TDirScanner::TTask {
 class TDirScanner::TPool {
 public:
     // Threads walk from the start; with Automatic, more join, up to MaxThreads, while the
-    // walk waits for the disk rather than for the processor (see Pace).
+    // walk waits for the disk rather than for the processor (see Pace). Four per processor:
+    // on a cold cache each one mostly waits for a block, and the more requests are in
+    // flight, the fewer moments all processors sit idle (measured: 8 threads on 2 processors
+    // beat 4).
     TPool(TDirScanner& Scanner, int Threads, bool Automatic)
         : Scanner(Scanner), Threads(Threads), Automatic(Automatic),
-          MaxThreads(Automatic ? std::max(2, 2 * Threads) : Threads) {}
+          MaxThreads(Automatic ? std::max(4, 4 * Threads) : Threads) {}
     ~TPool() { JoinHelpers(); }
 
     TDirScanner& Scanner;
