@@ -64,6 +64,19 @@ void RestoreSizes(QSplitter& Splitter, std::string_view Text) {
     }
 }
 
+// A part shown for the first time, or dragged down to a sliver, gets Share fifths of the
+// room: a map a few pixels high shows nothing.
+void GiveRoom(QSplitter& Splitter, int Share) {
+    QList<int> Sizes = Splitter.sizes();
+    const int Total = Sizes.value(0) + Sizes.value(1);
+    if (Sizes.size() != 2 || Total <= 0 || Sizes[1] >= 120) {
+        return;
+    }
+    Sizes[1] = Total * Share / 5;
+    Sizes[0] = Total - Sizes[1];
+    Splitter.setSizes(Sizes);
+}
+
 } // namespace
 
 bool SelectNodeInGrid(TVirtualFileTree& Grid, const TFileSystemNode& Node) {
@@ -169,8 +182,12 @@ void TOverviewPanels::CreateActions() {
         connect(Action, &QAction::triggered, this, Handler);
         Form.addAction(Action);
     };
-    Make(ActShowTreeMap, QKeySequence(Qt::CTRL | Qt::Key_M),
-         [this](bool Checked) { Map->setVisible(Checked); });
+    Make(ActShowTreeMap, QKeySequence(Qt::CTRL | Qt::Key_M), [this](bool Checked) {
+        Map->setVisible(Checked);
+        if (Checked) {
+            GiveRoom(*Vertical, 2);
+        }
+    });
     Make(ActShowLargestFiles, QKeySequence(Qt::CTRL | Qt::Key_L),
          [this](bool Checked) { ShowSide(stLargestFiles, Checked); });
     Make(ActShowFileTypes, QKeySequence(Qt::CTRL | Qt::Key_T),
@@ -197,6 +214,7 @@ void TOverviewPanels::ShowSide(int Tab, bool Visible) {
     if (Visible) {
         Side->setCurrentIndex(Tab);
         Side->setVisible(true);
+        GiveRoom(*Horizontal, 2);
         Side->currentWidget()->setFocus();
     } else if (Side->currentIndex() == Tab) {
         Side->setVisible(false);
