@@ -496,6 +496,7 @@ void TFormMain::Retranslate() {
     MenuItemExit->setText(TrQ("E&xit"));
     Info1->setText(TrQ("&About Quorvel..."));
     StatusStopped->setText(TrQ("Scan stopped: the sizes are incomplete"));
+    Panels->Retranslate();
     // A screen reader names a button by its text; these show only their icons.
     ToolBtnFavorites->setAccessibleName(TrQ("Recent Folders"));
     for (QAction* Action : ToolBarMain->actions()) {
@@ -505,7 +506,6 @@ void TFormMain::Retranslate() {
         }
     }
     FInfoPanel->Retranslate();
-    Panels->Retranslate();
     RebuildFavouritesMenus();
     FileTree->Model().Retranslate();
     FileTree->viewport()->update();
