@@ -364,8 +364,14 @@ void TDirScanner::TPool::Pace() {
     LastPace = now;
     LastWaits = usage.ru_nvcsw;
     constexpr long ManyWaits = 20;
-    if (!first && waits >= ManyWaits)
-        StartHelper(MaxThreads);
+    if (first || waits < ManyWaits)
+        return;
+    // The threads double: a cold cache shows at the first checks, and the walk should not
+    // spend its first second with too few requests in flight.
+    const int running = int(Helpers.size()) + 1;
+    for (int i = 0; i < running && int(Helpers.size()) + 1 < MaxThreads; ++i)
+        if (!StartHelper(MaxThreads))
+            break;
 }
 
 void TDirScanner::TPool::JoinHelpers() noexcept {
