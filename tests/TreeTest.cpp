@@ -64,6 +64,7 @@ TEST(TreeTest, PathsJoinWithOneSlashAndSearchesCompareWholeComponents) {
         EXPECT_EQ(t.Root->FindNodeByPath(none), nullptr) << none;
     EXPECT_EQ(t.Root->FindNodeByPath("/data/Grouped Files"), t.Group);
     EXPECT_EQ(t.Group->FindNodeByPath("/data/small.txt"), t.Group->GetChild(0));
+    EXPECT_EQ(t.Root->FindNodeByPath("/data/small.txt"), t.Group->GetChild(0));
 
     TRootDirNode slash;
     slash.SetName("/");

@@ -194,26 +194,7 @@ TFileSystemNode* TItemCommands::NodeOfPath(const std::string& Path) const {
     if (Path == Root->GetFullPath()) {
         return Root;
     }
-    if (TFileSystemNode* Found = Root->FindNodeByPath(Path)) {
-        return Found;
-    }
-    // The files of a "Grouped Files" row have their folder's path, which the search by the
-    // path's components does not see: they are looked for among the group's files.
-    const std::string Folder = WithoutTrailingDelimiter(DirectoryPart(Path));
-    auto* Dir = dynamic_cast<TDirNode*>(
-        Folder == Root->GetFullPath() ? Root : Root->FindNodeByPath(Folder));
-    TFileGroupNode* Group = Dir ? Dir->FileGroup() : nullptr;
-    if (!Group) {
-        return nullptr;
-    }
-    const std::string_view Name = std::string_view(Path).substr(Path.rfind('/') + 1);
-    TChildrenLock Lock(*Group);
-    for (TFileSystemNode* Child : Lock.Children().Items()) {
-        if (Child->Name() == Name) {
-            return Child;
-        }
-    }
-    return nullptr;
+    return Root->FindNodeByPath(Path);
 }
 
 void TItemCommands::RemoveNode(TFileSystemNode* Node) {

@@ -76,6 +76,9 @@ public:
     QAction* PopupMenuItemSelectedPath = nullptr;
     // The last report of DeleteNodes, for tests.
     [[nodiscard]] const TDeleteReport& LastReport() const { return *Report; }
+    // The node of Path in the window's tree (the top, a folder, a file, also one of a
+    // "Grouped Files" row); nullptr when the tree has none. Starts no listing.
+    [[nodiscard]] TFileSystemNode* NodeOfPath(const std::string& Path) const;
     // Whether a delete is under way (its event loop runs).
     [[nodiscard]] bool IsDeleting() const noexcept { return Deleting; }
     void Retranslate();
@@ -87,7 +90,6 @@ private:
     void OpenFile(const std::string& Path);
     void MenuForCurrentRow();
     void RemoveNode(TFileSystemNode* Node);
-    [[nodiscard]] TFileSystemNode* NodeOfPath(const std::string& Path) const;
     // The node of Path, after listing the files of its folder (and of the folder's group of
     // small files) if they were not; nullptr when the tree has no such item.
     TFileSystemNode* LoadNodeOfPath(const std::string& Path);

@@ -215,6 +215,7 @@ void TOverviewPanels::ShowSide(int Tab, bool Visible) {
         Side->setCurrentIndex(Tab);
         Side->setVisible(true);
         GiveRoom(*Horizontal, 2);
+        UpdateLists();
         Side->currentWidget()->setFocus();
     } else if (Side->currentIndex() == Tab) {
         Side->setVisible(false);
@@ -244,7 +245,6 @@ void TOverviewPanels::Retranslate() {
 // --- the tree ---------------------------------------------------------------------------
 
 void TOverviewPanels::TreeReplaced(TGroupNode* NewRoot) {
-    Root = NewRoot;
     Stats.Clear();
     Running.clear();
     Colours.reset();
@@ -279,7 +279,10 @@ void TOverviewPanels::ScanFinished() {
 }
 
 void TOverviewPanels::Tick() {
-    UpdateLists();
+    // The tick runs while scans run: hidden panels cost it nothing, and catch up when shown.
+    if (!Side->isHidden() || !Map->isHidden()) {
+        UpdateLists();
+    }
 }
 
 void TOverviewPanels::UpdateLists() {
@@ -296,9 +299,7 @@ void TOverviewPanels::UpdateLists() {
     if (!Colours || Colours->Types() != Top) {
         Colours = std::make_shared<const TFileTypeColours>(Top);
         Map->SetTypeColours(Colours);
-        Types->SetTypeColour([this](const std::string& Type) -> std::uint32_t {
-            return Colours ? Colours->Colour(Type) : TFileTypeColours::OtherColour;
-        });
+        Types->viewport()->update();
     }
     Map->SetLargestFiles(Now.Largest);
     Largest->SetFiles(std::move(Now.Largest));
@@ -307,7 +308,7 @@ void TOverviewPanels::UpdateLists() {
 
 void TOverviewPanels::BeforeNodesFreed(const TFileSystemNode* Node, bool Itself) {
     if (!Node) {
-        Map->ReleaseNodes(Root);
+        Map->ReleaseNodes(Form.RootNode());
         return;
     }
     if (Itself) {
@@ -343,9 +344,8 @@ void TOverviewPanels::ItemDeleted(const std::string& Path, bool Folder, std::int
 }
 
 void TOverviewPanels::Shutdown() {
-    Map->ReleaseNodes(Root);
+    Map->ReleaseNodes(Form.RootNode());
     Map->SetRoot(nullptr);
-    Root = nullptr;
 }
 
 // --- selection --------------------------------------------------------------------------
@@ -353,17 +353,6 @@ void TOverviewPanels::Shutdown() {
 void TOverviewPanels::GridSelectionChanged() {
     const std::vector<TFileSystemNode*> Nodes = Grid.SelectedNodes();
     Map->SetSelectedNodes({Nodes.begin(), Nodes.end()});
-}
-
-TFileSystemNode* TOverviewPanels::ExistingNode(const std::string& Path) const {
-    TRootNode* Top = Form.RootNode();
-    if (!Top) {
-        return nullptr;
-    }
-    if (Path == Top->GetFullPath()) {
-        return Top;
-    }
-    return Top->FindNodeByPath(Path);
 }
 
 void TOverviewPanels::MapClicked(const TTreeMapHit& Hit) {
@@ -374,7 +363,7 @@ void TOverviewPanels::MapClicked(const TTreeMapHit& Hit) {
     // A large file cut out of its folder's block: its own row when the folder's files are
     // listed, the folder's otherwise.
     if (Hit.Kind == mkLargeFile) {
-        if (TFileSystemNode* File = ExistingNode(Hit.Path)) {
+        if (TFileSystemNode* File = Form.ItemCommands().NodeOfPath(Hit.Path)) {
             Node = File;
         }
     }
@@ -395,9 +384,10 @@ void TOverviewPanels::LargestSelected(const std::vector<std::string>& Paths) {
         return;
     }
     const std::string& Path = Paths.front();
-    TFileSystemNode* Node = ExistingNode(Path);
+    TFileSystemNode* Node = Form.ItemCommands().NodeOfPath(Path);
     if (!Node) {
-        Node = ExistingNode(Path.substr(0, std::max<std::size_t>(Path.rfind('/'), 1)));
+        Node = Form.ItemCommands().NodeOfPath(
+            Path.substr(0, std::max<std::size_t>(Path.rfind('/'), 1)));
     }
     if (Node) {
         SelectNodeInGrid(Grid, *Node);

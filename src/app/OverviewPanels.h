@@ -99,8 +99,6 @@ private:
     void MapClicked(const TTreeMapHit& Hit);
     void MapMenu(const TTreeMapHit& Hit, QPoint Global);
     void LargestSelected(const std::vector<std::string>& Paths);
-    // The node of Path if the tree has one already (no listing is started).
-    [[nodiscard]] TFileSystemNode* ExistingNode(const std::string& Path) const;
 
     TFormMain& Form;
     TVirtualFileTree& Grid;
@@ -110,12 +108,9 @@ private:
     TTreeMapView* Map = nullptr;
     TLargestFilesView* Largest = nullptr;
     TFileTypesView* Types = nullptr;
-    TGroupNode* Root = nullptr;
     TTreeStatistics Stats;
     std::map<const TDirScanThread*, std::shared_ptr<TScanStatistics>> Running;
     std::shared_ptr<const TFileTypeColours> Colours;
-    // A selection made from the map or a list comes back from the grid: not sent again.
-    bool Selecting = false;
 };
 
 } // namespace qv

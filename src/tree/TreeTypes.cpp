@@ -420,8 +420,11 @@ TFileSystemNode* TGroupNode::FindNodeByPath(std::string_view Path) const {
         node->LockChildren();
         held.push_back(node);
         const TGroupNode* next = nullptr;
+        const TGroupNode* group = nullptr;
         std::string nextBase;
         for (TFileSystemNode* child : node->Children.Items()) {
+            if (child->IsFileGroup())
+                group = static_cast<const TGroupNode*>(child);
             std::string full = base.empty() && node->NodeKind() == nkFixedDrives
                                    ? std::string(child->Name())
                                    : JoinPath(base, child->Name());
@@ -435,6 +438,12 @@ TFileSystemNode* TGroupNode::FindNodeByPath(std::string_view Path) const {
             // A "Grouped Files" node's children are joined to its directory's path.
             nextBase = child->IsFileGroup() ? base : std::move(full);
             break;
+        }
+        if (!next && group) {
+            // A file of the directory's "Grouped Files" node has the directory's path plus
+            // its own name: the search goes on among the group's files.
+            next = group;
+            nextBase = base;
         }
         if (!next)
             return nullptr;
