@@ -6,6 +6,7 @@
 #include "tree/TreeTypes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -318,12 +319,16 @@ TEST(ScanTest, StopMarksEveryOpenDirectoryIncomplete) {
         TRootDirNode root;
         root.SetName(t.Path());
         TDirScanner scanner(root);
+        // Set once the walk has ended: a stopper that never saw it 100 levels down must not
+        // wait for that for ever.
+        std::atomic<bool> ended{false};
         std::thread stopper([&] {
-            while (scanner.GetCurrentPath().size() < t.Path().size() + 2 * 100)
+            while (!ended.load() && scanner.GetCurrentPath().size() < t.Path().size() + 2 * 100)
                 std::this_thread::yield();
             scanner.Stop();
         });
         scanner.Scan(t.Path(), 0);
+        ended.store(true);
         stopper.join();
         if (!root.IsIncomplete())
             continue;
